@@ -5,6 +5,9 @@
 //
 // Callers must not build a text that nobody will write: guard costly texts
 // with LogActive(id) or pass a lambda to LogDebugLazy.
+//
+// Loggers live until FinalizeLoggers() at the end of main, after every thread
+// that logs has been joined.
 
 #include <cstdint>
 #include <exception>
@@ -14,10 +17,21 @@
 
 namespace orb {
 
+class IClock;
+class TLogger;
+
 enum TLogLimitType { logUnlimited = 0, logOverwrite = 1, logCreateNew = 2 };
 std::string LogLimitTypeName(TLogLimitType type);
 
+// A new logger; its id is never given to another one. The clock gives the
+// time of its lines and file names (the system clock when none is given).
 int CreateLogger();
+int CreateLogger(IClock& clock);
+// The logger, or nullptr for an unknown id.
+TLogger* GetLogger(int id);
+// Writes "LogUnit.finalization" to logger 0 and frees every logger (each
+// closes its file). Later calls with their ids do nothing.
+void FinalizeLoggers();
 
 // True when a line written to `id` goes anywhere (an open file or the
 // in-memory ring). Costs an index check and an atomic load.

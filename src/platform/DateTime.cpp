@@ -99,4 +99,15 @@ std::string DateTimeToCompactTextMs(TDateTime value) {
                      p.Minute, p.Second, p.Millisecond);
 }
 
+std::string DateTimeToText(TDateTime value) {
+  const TDateTimeParts p = DecodeDateTime(value);
+  return fmt::format("{:04}-{:02}-{:02} {:02}:{:02}:{:02}", p.Year, p.Month, p.Day, p.Hour,
+                     p.Minute, p.Second);
+}
+
+std::string TimeOfDayToText(TDateTime value) {
+  const TDateTimeParts p = DecodeDateTime(value);
+  return fmt::format("{:02}:{:02}:{:02}.{:03}", p.Hour, p.Minute, p.Second, p.Millisecond);
+}
+
 }  // namespace orb

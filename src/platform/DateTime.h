@@ -41,5 +41,9 @@ TDateTime LocalToUtc(TDateTime local);
 std::string DateTimeToCompactText(TDateTime value);
 // "YYYYMMDD_hhnnss.zzz"
 std::string DateTimeToCompactTextMs(TDateTime value);
+// "YYYY-MM-DD hh:nn:ss"
+std::string DateTimeToText(TDateTime value);
+// "hh:nn:ss.zzz", the time of day only
+std::string TimeOfDayToText(TDateTime value);
 
 }  // namespace orb

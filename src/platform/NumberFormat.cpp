@@ -196,6 +196,10 @@ std::string IntToGroupedText(int64_t value, char separator) {
   return out;
 }
 
+std::string IntToHex(uint64_t value, int digits) {
+  return fmt::format("{:0{}X}", value, std::max(digits, 0));
+}
+
 bool TryTextToFloat(std::string_view text, double& value, const NumberFormat& format) {
   return ParseFloat(text, value, format);
 }

@@ -42,6 +42,10 @@ std::string FloatToGeneral(double value, int significantDigits, const NumberForm
 // An integer with `separator` between groups of three digits ("1.234.567").
 std::string IntToGroupedText(int64_t value, char separator);
 
+// `value` as `digits` upper-case hexadecimal digits with leading zeros (more
+// when the value needs them).
+std::string IntToHex(uint64_t value, int digits);
+
 // Reads a floating-point text written with `format`'s decimal separator:
 // blanks around it are ignored, an optional sign, digits, an optional
 // exponent ("E" or "e"), and "NAN", "INF", "-INF". No thousands separators.

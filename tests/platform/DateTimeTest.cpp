@@ -36,6 +36,8 @@ TEST(DateTime, CompactTexts) {
   ASSERT_TRUE(TryEncodeDateTime({2026, 3, 4, 5, 6, 7, 89}, value));
   EXPECT_EQ(DateTimeToCompactText(value), "20260304_050607");
   EXPECT_EQ(DateTimeToCompactTextMs(value), "20260304_050607.089");
+  EXPECT_EQ(DateTimeToText(value), "2026-03-04 05:06:07");
+  EXPECT_EQ(TimeOfDayToText(value), "05:06:07.089");
 }
 
 TEST(DateTime, LocalConversionRoundTrips) {

@@ -99,6 +99,13 @@ TEST(NumberFormat, DigitGrouping) {
   for (const Case& c : cases) EXPECT_EQ(IntToGroupedText(c.value, '.'), c.text);
 }
 
+TEST(NumberFormat, HexText) {
+  EXPECT_EQ(IntToHex(0, 8), "00000000");
+  EXPECT_EQ(IntToHex(0x1A2B, 8), "00001A2B");
+  EXPECT_EQ(IntToHex(0xFFFFFFFFu, 8), "FFFFFFFF");
+  EXPECT_EQ(IntToHex(0x123456789ull, 8), "123456789");
+}
+
 TEST(NumberFormat, ParsingTable) {
   struct Case {
     const char* text;
