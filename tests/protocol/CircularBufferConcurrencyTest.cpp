@@ -30,7 +30,7 @@ std::vector<uint8_t> MakeFrame(uint8_t writer, uint32_t sequence) {
 // Two writers and one reader at full speed: every frame arrives once, whole,
 // and in its writer's order; the reader sleeps only on the receive event.
 TEST(CircularBufferConcurrency, TwoWritersOneReaderLoseNothing) {
-  constexpr uint32_t kFrames = 100'000;
+  constexpr uint32_t kFrames = 250'000;
   constexpr uint8_t kWriters = 2;
   auto event = std::make_shared<TEvent>();
   auto buffer = std::make_unique<TCircularBuffer>(-1, event);
