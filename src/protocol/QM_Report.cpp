@@ -39,7 +39,9 @@ void LogWithBody(const TSourceCodecState& state, std::string_view what, std::str
 }
 
 TQM_Result ConvertFailed(TQM_ReportStruct& record, const std::string& message) {
-  record.SetError(QM_Err_Exception, "EXCEP(EConvertError) " + message);
+  std::string text = "EXCEP(EConvertError) ";
+  text += message;
+  record.SetError(QM_Err_Exception, text);
   return QM_Err_Exception;
 }
 
@@ -108,7 +110,9 @@ TQM_Result CheckTextHeader(TSourceCodecState& state, std::string_view line, std:
                            TQM_ReportStruct& record) {
   uint16_t header = 0;
   if (!ParseHeader(line, header)) {
-    return ConvertFailed(record, NotAnIntegerMessage("$" + std::string(line.substr(0, 4))));
+    std::string text = "$";
+    text += line.substr(0, 4);
+    return ConvertFailed(record, NotAnIntegerMessage(text));
   }
   body = line.substr(std::min<size_t>(4, line.size()));
   if (!body.empty() && body.front() == ';') body.remove_prefix(1);
