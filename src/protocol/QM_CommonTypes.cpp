@@ -170,7 +170,7 @@ void AppendPhaseFixed(std::string& out, const Phase& phase, int decimals,
                       const NumberFormat& format) {
   Phase p = phase;
   if (!p.Normalize()) {
-    AppendFloatFixed(out, p.ToDouble(), decimals, format);
+    AppendFloatFixedSignificant(out, p.ToDouble(), decimals, 17, format);
     return;
   }
   // "0.ddd" or, when the fraction rounds up, "1.000".
