@@ -172,6 +172,30 @@ std::string FloatToFixedWidth(double value, int width, int decimals, const Numbe
   return out;
 }
 
+void AppendFloatFixedSignificant(std::string& out, double value, int decimals,
+                                 int significantDigits, const NumberFormat& format) {
+  if (!std::isfinite(value)) {
+    AppendFloatText(out, value, format);
+    return;
+  }
+  decimals = std::max(decimals, 0);
+  const int significant = std::clamp(significantDigits, 1, 17);
+  int exponent = 0;
+  if (value != 0) {
+    std::array<char, 40> scientific;
+    const auto result = std::to_chars(scientific.data(), scientific.data() + scientific.size(),
+                                      value, std::chars_format::scientific, significant - 1);
+    const char* mark = std::find(scientific.data(), result.ptr, 'e');
+    const char* first = mark + 1 + (mark[1] == '+' ? 1 : 0);
+    std::from_chars(first, result.ptr, exponent);
+  }
+  const int kept = std::clamp(significant - 1 - exponent, 0, decimals);
+  AppendFloatFixed(out, value, kept, format);
+  if (kept == decimals) return;
+  if (kept == 0) out += format.DecimalSeparator;
+  out.append(static_cast<size_t>(decimals - kept), '0');
+}
+
 std::string LongDoubleToFixed(long double value, int decimals, const NumberFormat& format) {
   std::string out = fmt::format("{:.{}f}", value, std::max(decimals, 0));
   UseSeparator(out, 0, format.DecimalSeparator);
@@ -230,18 +254,49 @@ bool TryTextToInt32(std::string_view text, int32_t& value) {
   return true;
 }
 
+void AppendIntText(std::string& out, int64_t value) {
+  std::array<char, 24> buffer;
+  const auto result = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value);
+  out.append(buffer.data(), result.ptr);
+}
+
+void AppendIntHex(std::string& out, uint64_t value, int digits) {
+  std::array<char, 16> buffer;
+  int count = 0;
+  do {
+    buffer[static_cast<size_t>(count++)] = "0123456789ABCDEF"[value & 0xF];
+    value >>= 4;
+  } while (value != 0);
+  if (digits > count) out.append(static_cast<size_t>(digits - count), '0');
+  while (count > 0) out += buffer[static_cast<size_t>(--count)];
+}
+
+bool TryHexTextToUInt32(std::string_view text, uint32_t& value) {
+  if (text.empty() || text.size() > 8) return false;
+  uint32_t parsed = 0;
+  const char* last = text.data() + text.size();
+  const auto [end, error] = std::from_chars(text.data(), last, parsed, 16);
+  if (error != std::errc() || end != last) return false;
+  value = parsed;
+  return true;
+}
+
 std::string NormalizeDecimalSeparator(std::string_view text, char separator) {
   std::string out(text);
-  if (out.size() < 2) return out;
+  NormalizeDecimalSeparatorInPlace(out, separator);
+  return out;
+}
+
+void NormalizeDecimalSeparatorInPlace(std::string& text, char separator) {
+  if (text.size() < 2) return;
   char found = 0;
-  if (out.find('.', 1) != std::string::npos) {
+  if (text.find('.', 1) != std::string::npos) {
     found = '.';
-  } else if (out.find(',', 1) != std::string::npos) {
+  } else if (text.find(',', 1) != std::string::npos) {
     found = ',';
   }
-  if (found == 0 || found == separator) return out;
-  std::replace(out.begin() + 1, out.end(), found, separator);
-  return out;
+  if (found == 0 || found == separator) return;
+  std::replace(text.begin() + 1, text.end(), found, separator);
 }
 
 }  // namespace orb

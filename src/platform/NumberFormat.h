@@ -34,6 +34,11 @@ void AppendFloatFixed(std::string& out, double value, int decimals,
                       const NumberFormat& format = {});
 std::string FloatToFixedWidth(double value, int width, int decimals,
                               const NumberFormat& format = {});
+// Fixed notation with exactly `decimals` decimals of which only those within
+// the first `significantDigits` (at most 17, all a double holds) come from the
+// value; the rest are written as "0". NaN and infinities as FloatToText.
+void AppendFloatFixedSignificant(std::string& out, double value, int decimals,
+                                 int significantDigits, const NumberFormat& format = {});
 std::string LongDoubleToFixed(long double value, int decimals, const NumberFormat& format = {});
 
 // printf's "%.<significant>g" with the program's separator.
@@ -58,9 +63,18 @@ bool TryTextToLongDouble(std::string_view text, long double& value,
 bool TryTextToInt64(std::string_view text, int64_t& value);
 bool TryTextToInt32(std::string_view text, int32_t& value);
 
+// Appending forms for hot paths: an integer in decimal, and in upper-case
+// hexadecimal with at least `digits` digits.
+void AppendIntText(std::string& out, int64_t value);
+void AppendIntHex(std::string& out, uint64_t value, int digits);
+
+// Reads 1 to 8 hexadecimal digits (either case), nothing else.
+bool TryHexTextToUInt32(std::string_view text, uint32_t& value);
+
 // When the text holds "." (else ",") at any position but the first, every such
 // separator after the first character becomes `separator`; otherwise the text
 // is returned as it is. Files written with either separator read back alike.
 std::string NormalizeDecimalSeparator(std::string_view text, char separator);
+void NormalizeDecimalSeparatorInPlace(std::string& text, char separator);
 
 }  // namespace orb

@@ -83,7 +83,36 @@ TEST(NumberFormat, FixedNotation) {
   EXPECT_EQ(FloatToFixedWidth(12345678.5, 22, 11, kComma), "  12345678,50000000000");
   EXPECT_EQ(FloatToFixedWidth(1e20, 5, 1, kDot), "100000000000000000000.0");  // never cut
   EXPECT_EQ(LongDoubleToFixed(1.0L / 3, 12, kComma), "0,333333333333");
+  std::string limited;
+  AppendFloatFixedSignificant(limited, 10000000.0, 16, 18, kDot);
+  EXPECT_EQ(limited, "10000000.0000000000000000");
+  limited.clear();
+  AppendFloatFixedSignificant(limited, 1.0 / 3, 12, 5, kComma);
+  EXPECT_EQ(limited, "0,333330000000");
+  limited.clear();
+  AppendFloatFixedSignificant(limited, 123456.0, 2, 3, kDot);
+  EXPECT_EQ(limited, "123456.00");
+  limited.clear();
+  AppendFloatFixedSignificant(limited, std::nan(""), 2, 13, kDot);
+  EXPECT_EQ(limited, "NAN");
   EXPECT_EQ(FloatToGeneral(0.000123456, 3, kComma), "0,000123");
+}
+
+TEST(NumberFormat, IntegerTextAndHex) {
+  std::string out;
+  AppendIntText(out, INT64_MIN);
+  EXPECT_EQ(out, "-9223372036854775808");
+  out.clear();
+  AppendIntHex(out, 0xAB, 4);
+  AppendIntHex(out, 0x123456789ULL, 4);
+  EXPECT_EQ(out, "00AB123456789");
+  EXPECT_EQ(IntToHex(0x7f, 2), "7F");
+  uint32_t value = 0;
+  EXPECT_TRUE(TryHexTextToUInt32("7fFf", value));
+  EXPECT_EQ(value, 0x7FFFu);
+  for (const char* bad : {"", "-1", "+1", "12345678A", "0x12", " 12", "1G"}) {
+    EXPECT_FALSE(TryHexTextToUInt32(bad, value)) << bad;
+  }
 }
 
 TEST(NumberFormat, DigitGrouping) {

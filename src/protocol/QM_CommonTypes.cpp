@@ -1,0 +1,741 @@
+#include "protocol/QM_CommonTypes.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "protocol/ByteOrder.h"
+#include "protocol/QM_TextUtils.h"
+
+namespace orb {
+
+namespace {
+
+constexpr std::string_view kResultNames[kResultCount] = {
+    "QM_No_Err",
+    "QM_No_Err",  // QM_No_Err_ASCII shows as success
+    "QM_No_Err_Recovered",
+    "QM_System_Err",
+    "QM_Err_BadFormat",
+    "QM_Err_BadFormatIgnore",
+    "QM_Err_ReceiveBufferCleared",
+    "QM_Err_ReceiveBufferOverflow",
+    "QM_Err_DataTransferInterrupted",
+    "QM_DLL_internalError",
+    "QM_CmdIgnored",
+    "QM_WriteError",
+    "QM_DeviceNotConnected",
+    "QM_DeviceNotFound",
+    "QM_TooManyUser",
+    "QM_HardwareFault",
+    "QM_Err_Exception",
+    "QM_Err_SourceNotFound",
+    "QM_Err_DeviceResetted",
+    "QM_CAN_Err",
+    "QM_Err_EndOfFile",
+    "QM_FTDI_ConfigError",
+    "QM_FTDI_LoadError",
+    "QM_FTDI_ReadError",
+    "QM_FTDI_VCPError",
+    "QM_Err_ServerDown",
+    "QM_RpcCallFailed",
+    "QM_RpcCallDenied",
+    "QM_RpcResponseBadFormat",
+    "QM_ServerNotConnected",
+    "QM_NetworkNotConnected",
+    "QM_SocketError",
+    "QM_Err_CreateServerFailed",
+    "QM_Err_StartServerFailed",
+    "QM_Err_StopServerFailed",
+    "QM_Err_ConnectFailed",
+    "QM_Err_RequestTimeout",
+    "QM_Err_RequestDenied",
+    "QM_Err_RequestFailed",
+    "QM_Err_ReceiveServerFailed",
+    "QM_Err_RepeatRequest",
+    "QM_Err_PingFailed",
+    "QM_Err_Reconnected",
+    "QM_Err_Disconnected",
+    "QM_Err_AlreadyConnected",
+    "QM_Err_NoWatch",
+    "QM_Err_WatchErrorMsg",
+};
+
+constexpr std::string_view kReportTypeNames[] = {"None",  "Error",  "Message",
+                                                 "Phase", "Double", "Int32"};
+
+// Doubles in [-2^63, 2^63) convert to int64 without undefined behaviour.
+bool FitsInt64(double x) { return x >= -9223372036854775808.0 && x < 9223372036854775808.0; }
+
+int64_t WrappingAdd(int64_t a, int64_t b) {
+  return static_cast<int64_t>(static_cast<uint64_t>(a) + static_cast<uint64_t>(b));
+}
+
+int64_t WrappingSub(int64_t a, int64_t b) {
+  return static_cast<int64_t>(static_cast<uint64_t>(a) - static_cast<uint64_t>(b));
+}
+
+// Splits q into whole cycles and fraction; a whole part that High cannot hold
+// stays in the fraction.
+Phase SplitWhole(double q, double extraLow) {
+  Phase result;
+  const double whole = std::trunc(q);
+  if (FitsInt64(whole)) {
+    result.High = static_cast<int64_t>(whole);
+    result.Low = (q - whole) + extraLow;
+  } else {
+    result.Low = q + extraLow;
+  }
+  result.Normalize();
+  return result;
+}
+
+bool IsDigits(std::string_view text) {
+  return std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+template <typename Table>
+bool InTable(int index, const Table& table) {
+  return index >= 0 && static_cast<size_t>(index) < std::size(table);
+}
+
+}  // namespace
+
+std::string_view ResultName(uint8_t code) {
+  const int index = code & 0x7F;
+  return index < kResultCount ? kResultNames[index] : "kein QM_Result";
+}
+
+std::string_view ReportTypeName(uint8_t type) {
+  return InTable(type, kReportTypeNames) ? kReportTypeNames[type] : std::string_view();
+}
+
+// ---- Phase ----------------------------------------------------------------
+
+void Phase::FromDouble(double x) { *this = SplitWhole(x, 0.0); }
+
+bool Phase::Normalize() {
+  if (!std::isfinite(Low)) return false;
+  const bool negative = static_cast<double>(High) + Low < 0;
+  const double whole = negative ? std::ceil(Low) : std::floor(Low);
+  if (!FitsInt64(whole)) return false;
+  int64_t high = 0;
+  if (__builtin_add_overflow(High, static_cast<int64_t>(whole), &high)) return false;
+  double low = Low - whole;
+  // A tiny fraction of the other sign rounds to a whole cycle.
+  if (!negative && low >= 1.0 && !__builtin_add_overflow(high, int64_t{1}, &high)) low -= 1.0;
+  if (negative && low <= -1.0 && !__builtin_add_overflow(high, int64_t{-1}, &high)) low += 1.0;
+  High = high;
+  Low = low;
+  return true;
+}
+
+int Phase::FromText(std::string_view text) {
+  const size_t separator = text.find_first_of(".,");
+  const std::string_view whole = text.substr(0, separator);
+  const std::string_view fraction =
+      separator == std::string_view::npos ? std::string_view() : text.substr(separator + 1);
+  int64_t high = 0;
+  if (!IsDigits(fraction) || !TryTextToInt64(whole, high)) return -1;
+  // Digits beyond the 40th cannot change the double.
+  std::array<char, 42> buffer{'0', '.'};
+  const size_t used = std::min(fraction.size(), buffer.size() - 2);
+  std::copy_n(fraction.begin(), used, buffer.begin() + 2);
+  double low = 0;
+  TryTextToFloat(std::string_view(buffer.data(), used + 2), low);
+  const size_t signAt = text.find_first_not_of(" \t");
+  High = high;
+  Low = signAt != std::string_view::npos && text[signAt] == '-' ? -low : low;
+  return static_cast<int>(fraction.size());
+}
+
+Phase Phase::Add(const Phase& a, const Phase& b) {
+  Phase result{WrappingAdd(a.High, b.High), a.Low + b.Low};
+  result.Normalize();
+  return result;
+}
+
+Phase Phase::Sub(const Phase& a, const Phase& b) {
+  return Phase{WrappingSub(a.High, b.High), a.Low - b.Low};
+}
+
+Phase Phase::DivBy(const Phase& a, double x) {
+  return SplitWhole(static_cast<double>(a.High) / x, a.Low / x);
+}
+
+Phase Phase::MulBy(const Phase& a, double x) {
+  return SplitWhole(static_cast<double>(a.High) * x, a.Low * x);
+}
+
+void AppendPhaseFixed(std::string& out, const Phase& phase, int decimals,
+                      const NumberFormat& format) {
+  Phase p = phase;
+  if (!p.Normalize()) {
+    AppendFloatFixedSignificant(out, p.ToDouble(), decimals, 17, format);
+    return;
+  }
+  // "0.ddd" or, when the fraction rounds up, "1.000".
+  thread_local std::string fraction;
+  fraction.clear();
+  AppendFloatFixed(fraction, std::fabs(p.Low), decimals, format);
+  const bool negative = p.High < 0 || p.Low < 0;
+  uint64_t magnitude = negative ? 0 - static_cast<uint64_t>(p.High) : static_cast<uint64_t>(p.High);
+  if (fraction[0] == '1') ++magnitude;
+  if (negative) out += '-';
+  AppendIntText(out, static_cast<int64_t>(magnitude));
+  out.append(fraction, 1);
+}
+
+std::string Phase::ToFixedText(const Phase& phase, int decimals, const NumberFormat& format) {
+  std::string text;
+  AppendPhaseFixed(text, phase, decimals, format);
+  const size_t wholeEnd = text.find_first_not_of("-0123456789");
+  const size_t wholeLength = wholeEnd == std::string::npos ? text.size() : wholeEnd;
+  const size_t width = static_cast<size_t>(std::max(25 - std::max(decimals, 0), 0));
+  if (wholeLength < width) text.insert(0, width - wholeLength, ' ');
+  if (text.size() > 26) text.resize(26);
+  return text;
+}
+
+// ---- TQM_ReportStruct ------------------------------------------------------
+
+namespace rl = report_layout;
+
+void TQM_ReportStruct::Clear() {
+  FIntern.fill(0);
+  FDbgString.clear();
+}
+
+void TQM_ReportStruct::SetValues(TQM_ReportType type, uint16_t header, int length) {
+  const int64_t ms = GetDeviceMs();
+  Clear();
+  FIntern[rl::kType] = type;
+  StoreLE<int64_t>(&FIntern[rl::kDeviceMs], ms);
+  StoreLE<uint16_t>(&FIntern[rl::kHeader], header);
+  StoreLE<int32_t>(&FIntern[rl::kLength], length);
+}
+
+void TQM_ReportStruct::SetError(TQM_Result code, std::string_view text) {
+  if (text.size() > rl::kMaxPayload) {
+    std::string replaced = "Error text too long (";
+    AppendIntText(replaced, static_cast<int64_t>(text.size()));
+    replaced += ')';
+    SetError(QM_Err_BadFormat, replaced);
+    return;
+  }
+  SetValues(rt_Error, 0, static_cast<int>(text.size()));
+  FIntern[rl::kResult] = code;
+  std::copy(text.begin(), text.end(), &FIntern[rl::kPayload]);
+}
+
+void TQM_ReportStruct::SetMessage(uint16_t header, std::string_view payload) {
+  if (payload.size() > rl::kMaxPayload) {
+    std::string text = "Message too long (";
+    AppendIntText(text, static_cast<int64_t>(payload.size()));
+    text += ')';
+    SetError(QM_Err_BadFormat, text);
+    return;
+  }
+  SetValues(rt_Message, header, static_cast<int>(payload.size()));
+  std::copy(payload.begin(), payload.end(), &FIntern[rl::kPayload]);
+}
+
+namespace {
+
+// The error that a value count outside 0..24 turns a record into.
+void SetCountError(TQM_ReportStruct& record, int count) {
+  std::string text = "Invalid value count ";
+  AppendIntText(text, count);
+  record.SetError(QM_Err_BadFormat, text);
+}
+
+bool ValidCount(int count) { return count >= 0 && count <= kMaxChannels; }
+
+}  // namespace
+
+void TQM_ReportStruct::SetDoubles(uint16_t header, int count, const TQM_Doubles& values) {
+  if (!ValidCount(count)) return SetCountError(*this, count);
+  SetValues(rt_Double, header, count * 8);
+  for (int i = 0; i < count; ++i) {
+    StoreLE<double>(&FIntern[rl::kPayload + static_cast<size_t>(i) * 8],
+                    values[static_cast<size_t>(i)]);
+  }
+}
+
+void TQM_ReportStruct::SetDoublesRaw(uint16_t header, std::string_view bytes) {
+  if (bytes.size() > rl::kMaxPayload || bytes.size() % 8 != 0) {
+    std::string text = "Invalid data len ";
+    AppendIntText(text, static_cast<int64_t>(bytes.size()));
+    SetError(QM_Err_BadFormat, text);
+    return;
+  }
+  SetValues(rt_Double, header, static_cast<int>(bytes.size()));
+  std::copy(bytes.begin(), bytes.end(), &FIntern[rl::kPayload]);
+}
+
+void TQM_ReportStruct::SetPhases(uint16_t header, int count, const TQM_ReportPhases& phases) {
+  if (!ValidCount(count)) return SetCountError(*this, count);
+  SetValues(rt_Phase, header, count * 16);
+  for (int i = 0; i < count; ++i) {
+    uint8_t* at = &FIntern[rl::kPayload + static_cast<size_t>(i) * 16];
+    StoreLE<int64_t>(at, phases[static_cast<size_t>(i)].High);
+    StoreLE<double>(at + 8, phases[static_cast<size_t>(i)].Low);
+  }
+}
+
+void TQM_ReportStruct::SetInt32(uint16_t header, int count, const TQM_Int32& values) {
+  if (!ValidCount(count)) return SetCountError(*this, count);
+  SetValues(rt_Int32, header, count * 8);
+  for (int i = 0; i < 2 * count; ++i) {
+    StoreLE<uint32_t>(&FIntern[rl::kPayload + static_cast<size_t>(i) * 4],
+                      values[static_cast<size_t>(i)]);
+  }
+}
+
+void TQM_ReportStruct::SetDeviceMs(int64_t ms) {
+  StoreLE<int64_t>(&FIntern[rl::kDeviceMs], ms);
+  FDbgString.clear();
+}
+
+void TQM_ReportStruct::SetTimestamp(uint32_t tenths) {
+  uint8_t bytes[4];
+  StoreBE32(bytes, tenths);
+  SetMessage(0x7016, std::string_view(reinterpret_cast<const char*>(bytes), 4));
+}
+
+void TQM_ReportStruct::SetIntern(const TQM_ReportStructBase& block) {
+  FIntern = block;
+  FDbgString.clear();
+}
+
+TQM_ReportType TQM_ReportStruct::GetReportType() const {
+  return static_cast<TQM_ReportType>(FIntern[rl::kType]);
+}
+
+int64_t TQM_ReportStruct::GetDeviceMs() const { return LoadLE<int64_t>(&FIntern[rl::kDeviceMs]); }
+
+TQM_Result TQM_ReportStruct::GetErrorCode() const {
+  return GetReportType() == rt_Error ? static_cast<TQM_Result>(FIntern[rl::kResult]) : QM_No_Err;
+}
+
+int TQM_ReportStruct::GetHeader() const {
+  switch (GetReportType()) {
+    case rt_Message:
+    case rt_Phase:
+    case rt_Double:
+    case rt_Int32:
+      return LoadLE<uint16_t>(&FIntern[rl::kHeader]);
+    default:
+      return -1;
+  }
+}
+
+int TQM_ReportStruct::GetLength() const {
+  return std::clamp(LoadLE<int32_t>(&FIntern[rl::kLength]), 0, rl::kMaxPayload);
+}
+
+int TQM_ReportStruct::GetValueCount() const {
+  int size = 0;
+  switch (GetReportType()) {
+    case rt_Phase:
+      size = 16;
+      break;
+    case rt_Double:
+      size = 8;
+      break;
+    case rt_Int32:
+      size = 4;
+      break;
+    default:
+      return 0;
+  }
+  const int length = GetLength();
+  return length % size == 0 ? length / size : 0;
+}
+
+std::string_view TQM_ReportStruct::PayloadView() const {
+  return std::string_view(reinterpret_cast<const char*>(&FIntern[rl::kPayload]),
+                          static_cast<size_t>(GetLength()));
+}
+
+std::string TQM_ReportStruct::GetPayload() const { return std::string(PayloadView()); }
+
+uint16_t TQM_ReportStruct::GetWord() const {
+  return GetLength() > 1 ? LoadBE16(&FIntern[rl::kPayload]) : 0xFFFF;
+}
+
+uint32_t TQM_ReportStruct::GetCardinal() const {
+  return GetLength() > 3 ? LoadBE32(&FIntern[rl::kPayload]) : 0xFFFFFFFF;
+}
+
+uint32_t TQM_ReportStruct::GetTimestamp() const {
+  const int header = GetHeader();
+  return header == 0x7015 || header == 0x7016 ? GetCardinal() : 0xFFFFFFFF;
+}
+
+std::string TQM_ReportStruct::GetErrorText() const {
+  return GetReportType() == rt_Error ? GetPayload() : std::string();
+}
+
+double TQM_ReportStruct::DoubleAt(int index) const {
+  return LoadLE<double>(&FIntern[rl::kPayload + static_cast<size_t>(index) * 8]);
+}
+
+Phase TQM_ReportStruct::PhaseAt(int index) const {
+  const uint8_t* at = &FIntern[rl::kPayload + static_cast<size_t>(index) * 16];
+  return Phase{LoadLE<int64_t>(at), LoadLE<double>(at + 8)};
+}
+
+uint32_t TQM_ReportStruct::UInt32At(int index) const {
+  return LoadLE<uint32_t>(&FIntern[rl::kPayload + static_cast<size_t>(index) * 4]);
+}
+
+TQM_Doubles TQM_ReportStruct::GetDoubles() const {
+  TQM_Doubles values{};
+  const int count = std::min(GetLength() / 8, kMaxChannels);
+  for (int i = 0; i < count; ++i) values[static_cast<size_t>(i)] = DoubleAt(i);
+  return values;
+}
+
+TQM_ReportPhases TQM_ReportStruct::GetPhases() const {
+  TQM_ReportPhases phases{};
+  const int count = std::min(GetLength() / 16, kMaxChannels);
+  for (int i = 0; i < count; ++i) phases[static_cast<size_t>(i)] = PhaseAt(i);
+  return phases;
+}
+
+TQM_Int32 TQM_ReportStruct::GetInt32() const {
+  TQM_Int32 values{};
+  const int count = std::min(GetLength() / 4, 2 * kMaxChannels);
+  for (int i = 0; i < count; ++i) values[static_cast<size_t>(i)] = UInt32At(i);
+  return values;
+}
+
+namespace {
+
+// Message headers whose payload the debug text shows as text, not hex.
+bool ShowsPayloadAsText(int header) {
+  return header == 0x7001 || header == 0x7022 || header == 0x7030 || header == 0x7F23 ||
+         header == 0x7F40 || header >= 0x7FF0;
+}
+
+}  // namespace
+
+const std::string& TQM_ReportStruct::ToString() const {
+  if (!FDbgString.empty()) return FDbgString;
+  const TQM_ReportType type = GetReportType();
+  std::string& out = FDbgString;
+  if (type == rt_None) return out;
+  if (type == rt_Error) {
+    out += "Error ";
+    out += ResultName(FIntern[rl::kResult]);
+    out += ": ";
+    out += PayloadView();
+    return out;
+  }
+  const int header = LoadLE<uint16_t>(&FIntern[rl::kHeader]);
+  const int length = GetLength();
+  out += ReportTypeName(type);
+  out += " ms=";
+  out += IntToGroupedText(GetDeviceMs(), '.');
+  out += " header=0x";
+  AppendIntHex(out, static_cast<uint64_t>(header), 4);
+  out += " len=";
+  AppendIntText(out, LoadLE<int32_t>(&FIntern[rl::kLength]));
+  switch (type) {
+    case rt_Message:
+      if (length == 2) {
+        out += " 0x";
+        AppendIntHex(out, GetWord(), 4);
+      } else if (length == 4) {
+        out += " 0x";
+        AppendIntHex(out, GetCardinal(), 8);
+      } else {
+        out += ' ';
+        if (ShowsPayloadAsText(header)) {
+          out += PayloadView();
+        } else {
+          AppendBytesAsHex(out, PayloadView());
+        }
+      }
+      break;
+    case rt_Phase:
+      out += " Phases: ";
+      for (int i = 0; i < length / 16; ++i) {
+        const Phase phase = PhaseAt(i);
+        out += ' ';
+        AppendIntText(out, phase.High);
+        out += ' ';
+        AppendFloatText(out, phase.Low);
+      }
+      break;
+    case rt_Double:
+      out += " Doubles:";
+      for (int i = 0; i < length / 8; ++i) {
+        out += ' ';
+        AppendFloatText(out, DoubleAt(i));
+      }
+      break;
+    case rt_Int32:
+      out += " Int32:  ";
+      for (int i = 0; i < length / 4; ++i) {
+        out += ' ';
+        AppendIntHex(out, UInt32At(i), 8);
+      }
+      break;
+    default:
+      break;
+  }
+  return out;
+}
+
+std::string TQM_ReportStruct::DoublesToText() const {
+  std::string out;
+  if (GetReportType() != rt_Double) return out;
+  for (int i = 0; i < GetLength() / 8; ++i) {
+    out += FloatToFixedWidth(DoubleAt(i), 14, 3);
+    out += ';';
+  }
+  return out;
+}
+
+// ---- Enumeration names -----------------------------------------------------
+
+std::string_view PeerTypeName(int type) {
+  static constexpr std::string_view kNames[] = {"unknown", "Coldfire", "ESP"};
+  return InTable(type, kNames) ? kNames[type] : kNames[0];
+}
+
+std::string_view FPGATypeName(int type) {
+  static constexpr std::string_view kNames[] = {"unknown", "Altera", "MicroSemi"};
+  return InTable(type, kNames) ? kNames[type] : kNames[0];
+}
+
+std::string CmdResponseTypeName(int type) {
+  static constexpr std::string_view kNames[] = {"none",    "interval",   "mode",  "scrambler",
+                                                "channel", "PhaseReset", "Login", "readNVS"};
+  if (InTable(type, kNames)) return std::string(kNames[type]);
+  std::string text = "unknown ";
+  AppendIntText(text, type);
+  return text;
+}
+
+std::string_view DeviceStartStateName(int type) {
+  static constexpr std::string_view kNames[] = {"unknown", "ColdStart", "WarmStart"};
+  return InTable(type, kNames) ? kNames[type] : std::string_view();
+}
+
+std::string DeviceTypeName(int type) {
+  static constexpr std::string_view kNames[] = {
+      "QM_Serial",  "QM_HID",     "QM_CDC",      "QM_Remote",     "QM_BinFile",
+      "QM_TxtFile", "QM_RawFile", "QM_CAN_Rack", "QM_TCP_Device", "QM_TCP_Archive",
+      "QM_Simul",   "QM_FPGAUSB", "QM_FPGANet"};
+  if (InTable(type, kNames)) return std::string(kNames[type]);
+  std::string text;
+  AppendIntText(text, type);
+  return text;
+}
+
+// ---- Device information ----------------------------------------------------
+
+namespace {
+
+bool ValidUser(int n) { return n >= 1 && n <= 4; }
+bool ValidChannel(int channel) { return channel >= 1 && channel <= kMaxChannels; }
+
+}  // namespace
+
+std::string TQM_DeviceInfo::GetConnectedUser(int n) const {
+  return ValidUser(n) ? FConnectedUser[static_cast<size_t>(n - 1)] : std::string();
+}
+
+void TQM_DeviceInfo::SetConnectedUser(int n, std::string_view user) {
+  if (ValidUser(n)) FConnectedUser[static_cast<size_t>(n - 1)] = user;
+}
+
+std::string TQM_DeviceInfo::GetConnectedUserU2(int n) const {
+  return ValidUser(n) ? FConnectedUserU2[static_cast<size_t>(n - 1)] : std::string();
+}
+
+void TQM_DeviceInfo::SetConnectedUserU2(int n, std::string_view user) {
+  if (ValidUser(n)) FConnectedUserU2[static_cast<size_t>(n - 1)] = user;
+}
+
+double TQM_DeviceInfo::GetNominalFreq(int channel) const {
+  return ValidChannel(channel) ? FNominalFreq[static_cast<size_t>(channel - 1)] : 0.0;
+}
+
+void TQM_DeviceInfo::SetNominalFreq(int channel, double frequency) {
+  if (ValidChannel(channel)) FNominalFreq[static_cast<size_t>(channel - 1)] = frequency;
+}
+
+std::string TQM_DeviceInfo::GetNominalFreqString() const {
+  std::string text;
+  for (const double frequency : FNominalFreq) {
+    AppendFloatText(text, frequency);
+    text += ';';
+  }
+  return text;
+}
+
+int TQM_DeviceInfoList::AddInfo(const TQM_DeviceInfo& info) {
+  if (info.FSerialNumber == TQM_DeviceInfo::kUnknownSerial) return -1;
+  if (TQM_DeviceInfo* entry = GetInfo(info.FSerialNumber)) {
+    if (entry->FHardFeature == 0) entry->FHardFeature = info.FHardFeature;
+    if (entry->FIPAddress.empty()) entry->FIPAddress = info.FIPAddress;
+    for (size_t i = 0; i < entry->FNominalFreq.size(); ++i) {
+      if (entry->FNominalFreq[i] == 0) entry->FNominalFreq[i] = info.FNominalFreq[i];
+    }
+    if (entry->FPeerType == ptUnknown) entry->FPeerType = info.FPeerType;
+    return entry->FIndex;
+  }
+  FItems.push_back(std::make_unique<TQM_DeviceInfo>(info));
+  FItems.back()->FIndex = Count() - 1;
+  return FItems.back()->FIndex;
+}
+
+TQM_DeviceInfo* TQM_DeviceInfoList::GetInfo(uint32_t serialNumber) {
+  for (size_t i = 0; i < FItems.size(); ++i) {
+    if (FItems[i]->FSerialNumber == serialNumber) {
+      FItems[i]->FIndex = static_cast<int>(i);
+      return FItems[i].get();
+    }
+  }
+  return nullptr;
+}
+
+// ---- Debug switches --------------------------------------------------------
+
+std::string TDebugSettings::ToText() const {
+  std::string text;
+  for (const bool flag : {OwnLogFile, DebugLog, LowLevelLog, ReportLog}) text += flag ? '1' : '0';
+  return text;
+}
+
+void TDebugSettings::FromText(std::string_view text) {
+  if (text.size() < 4) return;
+  OwnLogFile = text[0] == '1';
+  DebugLog = text[1] == '1';
+  LowLevelLog = text[2] == '1';
+  ReportLog = text[3] == '1';
+}
+
+// ---- FPGA report -----------------------------------------------------------
+
+void TQM_FpgaReport::FromBytes(std::string_view bytes) {
+  *this = TQM_FpgaReport{};
+  if (bytes.size() < 4) return;
+  const auto* raw = reinterpret_cast<const uint8_t*>(bytes.data());
+  Len = LoadBE16(raw);
+  Header = LoadBE16(raw + 2);
+  if (Len >= 3) Content.assign(bytes.substr(4, Len - 2u));
+}
+
+std::string TQM_FpgaReport::ToBytes() {
+  if (Content.size() > 0xFFFF - 2u) Content.resize(0xFFFF - 2u);
+  Len = static_cast<uint16_t>(Content.size() + 2);
+  std::string bytes(4, '\0');
+  auto* raw = reinterpret_cast<uint8_t*>(bytes.data());
+  StoreBE16(raw, Len);
+  StoreBE16(raw + 2, Header);
+  bytes += Content;
+  return bytes;
+}
+
+std::string TQM_FpgaReport::ToDebugText() const {
+  std::string text;
+  AppendIntText(text, Len);
+  text += ' ';
+  AppendIntHex(text, Header, 4);
+  text += ' ';
+  AppendBytesAsHex(text, Content);
+  return text;
+}
+
+// ---- High-resolution channel settings ---------------------------------------
+
+void TOHRSettings::Clear() {
+  for (TOHRSetting& setting : OHRChannels) setting.Clear();
+  ErrorStr.clear();
+  OHRChannelCount = 0;
+}
+
+std::string TOHRSettings::ToText() const {
+  std::string text;
+  const auto appendFrequency = [&](double frequency) {
+    if (frequency == 0) {
+      AppendFloatText(text, frequency, FormatSettings);
+    } else {
+      AppendFloatFixedSignificant(text, frequency, 12, 22, FormatSettings);
+    }
+  };
+  for (size_t i = 0; i < OHRChannels.size(); ++i) {
+    if (i > 0) text += '/';
+    appendFrequency(OHRChannels[i].NomFreq);
+    text += ';';
+    appendFrequency(OHRChannels[i].LOFreq);
+    text += ';';
+    text += OHRChannels[i].enabled ? '1' : '0';
+  }
+  return text;
+}
+
+bool TOHRSettings::FromText(std::string_view text) {
+  Clear();
+  const std::vector<std::string> entries = SplitText(text, "/");
+  const size_t count = std::min(entries.size(), OHRChannels.size());
+  for (size_t i = 0; i < count; ++i) {
+    const std::vector<std::string> fields = SplitText(entries[i], ";");
+    if (fields.size() < 3) {
+      ErrorStr = "Format error";
+      return false;
+    }
+    double frequencies[2] = {0, 0};
+    for (size_t f = 0; f < 2; ++f) {
+      const std::string normalized =
+          NormalizeDecimalSeparator(fields[f], FormatSettings.DecimalSeparator);
+      if (!TryTextToFloat(normalized, frequencies[f], FormatSettings)) {
+        ErrorStr = NotAFloatMessage(fields[f]);
+        return false;
+      }
+    }
+    TOHRSetting& setting = OHRChannels[i];
+    setting.NomFreq = frequencies[0];
+    setting.LOFreq = frequencies[1];
+    setting.enabled = setting.NomFreq != 0 && setting.LOFreq != 0 && fields[2] != "0";
+  }
+  return true;
+}
+
+void TOHRSettings::UpdateFactors() {
+  OHRChannelCount = 0;
+  for (TOHRSetting& setting : OHRChannels) {
+    const bool usable =
+        setting.NomFreq != 0 && setting.LOFreq != 0 && setting.NomFreq > setting.LOFreq;
+    setting.Factor =
+        usable ? 1e7L / (static_cast<long double>(setting.NomFreq) - setting.LOFreq) : 1.0L;
+    if (setting.enabled) ++OHRChannelCount;
+  }
+}
+
+std::array<uint8_t, TOHRSettings::kBlockSize> TOHRSettings::ToDeviceBlock() const {
+  constexpr size_t kGroupSize = 128;
+  constexpr size_t kEntrySize = 17;
+  constexpr size_t kChannelsPerGroup = 6;
+  static_assert(1 + kChannelsPerGroup * kEntrySize + 25 == kGroupSize);
+  static_assert(4 * kGroupSize == kBlockSize && 4 * kChannelsPerGroup == kMaxChannels);
+  std::array<uint8_t, kBlockSize> block{};
+  for (size_t group = 0; group < 4; ++group) {
+    uint8_t* at = &block[group * kGroupSize];
+    at[0] = static_cast<uint8_t>(group + 1);
+    for (size_t k = 0; k < kChannelsPerGroup; ++k) {
+      const TOHRSetting& setting = OHRChannels[group * kChannelsPerGroup + k];
+      uint8_t* entry = at + 1 + k * kEntrySize;
+      StoreLE<double>(entry, setting.NomFreq);
+      StoreLE<double>(entry + 8, setting.LOFreq);
+      entry[16] = setting.enabled ? 1 : 0;
+    }
+  }
+  return block;
+}
+
+}  // namespace orb
