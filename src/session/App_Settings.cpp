@@ -1,6 +1,7 @@
 #include "session/App_Settings.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <filesystem>
 
@@ -35,7 +36,11 @@ std::string MakeLine(std::string_view name, std::string_view text) {
   return line;
 }
 
-std::string IntegerText(int64_t value) { return std::to_string(value); }
+std::string IntegerText(int64_t value) {
+  char buffer[24];
+  const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+  return std::string(buffer, result.ptr);
+}
 
 }  // namespace
 
@@ -87,11 +92,15 @@ void TAppSettings::SaveSettings(const std::string& FileName) {
 }
 
 std::string TAppSettings::Text() const {
-  size_t size = FHasByteOrderMark ? kByteOrderMark.size() : 0;
+  // A first line that begins with the mark's bytes needs a mark of its own,
+  // else the next load would take its bytes for the mark.
+  const bool byteOrderMark =
+      FHasByteOrderMark || (!FLines.empty() && FLines.front().starts_with(kByteOrderMark));
+  size_t size = byteOrderMark ? kByteOrderMark.size() : 0;
   for (const std::string& line : FLines) size += line.size() + 1;
   std::string content;
   content.reserve(size);
-  if (FHasByteOrderMark) content += kByteOrderMark;
+  if (byteOrderMark) content += kByteOrderMark;
   for (const std::string& line : FLines) {
     content += line;
     content += '\n';

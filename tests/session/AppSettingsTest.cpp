@@ -43,6 +43,16 @@ TEST(AppSettings, LoadsEveryLineEndingAndKeepsAByteOrderMark) {
   }
 }
 
+TEST(AppSettings, ALineThatBeginsWithTheMarksBytesSurvivesSaveAndLoad) {
+  TAppSettings settings = Loaded(
+      "A=1\n\xEF\xBB\xBF"
+      "B=2\n");
+  settings.RemoveKeys("A");
+  TAppSettings again = Loaded(settings.Text());
+  EXPECT_EQ(again.Lines(), (Lines{"\xEF\xBB\xBF"
+                                  "B=2"}));
+}
+
 TEST(AppSettings, LooksNamesUpWithoutCaseAndTheFirstDuplicateWins) {
   TAppSettings settings = Loaded("TempUnit=1\ntempunit=2\nUrl=a=b\nno name line\n");
   EXPECT_EQ(settings.GetValue("TEMPUNIT", 0), 1);
