@@ -113,13 +113,13 @@ void TORBSettings::SaveNomFrequs() {
 
 void TORBSettings::ReadNomFrequs() {
   for (size_t key = 0; key < kNomFreqKeys.size(); ++key) {
-    std::string_view rest;
     const std::string text = GetValue(kNomFreqKeys[key], "");
-    rest = text;
+    std::string_view rest = text;
     for (size_t i = 0; i < kChannelsPerKey; ++i) {
       const size_t end = rest.find(kNomFreqSeparator);
       const std::string_view item = rest.substr(0, end);
-      rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 2);
+      rest = end == std::string_view::npos ? std::string_view()
+                                           : rest.substr(end + kNomFreqSeparator.size());
       double value = 0;
       const std::string normalized =
           NormalizeDecimalSeparator(item, FormatSettings().DecimalSeparator);
