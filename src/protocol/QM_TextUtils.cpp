@@ -56,26 +56,6 @@ std::string JoinIPv4(uint8_t a, uint8_t b, uint8_t c, uint8_t d) {
 
 }  // namespace
 
-namespace {
-
-std::string QuotedWithReason(std::string_view text, std::string_view reason) {
-  std::string message = "'";
-  message += text;
-  message += "' is not a valid ";
-  message += reason;
-  return message;
-}
-
-}  // namespace
-
-std::string NotAnIntegerMessage(std::string_view text) {
-  return QuotedWithReason(text, "integer value");
-}
-
-std::string NotAFloatMessage(std::string_view text) {
-  return QuotedWithReason(text, "floating point value");
-}
-
 // ---- Hex ------------------------------------------------------------------
 
 void AppendBytesAsHex(std::string& out, std::string_view bytes) {

@@ -11,20 +11,11 @@
 #include <vector>
 
 #include "platform/Clock.h"
+#include "platform/ConvertError.h"
 #include "platform/DateTime.h"
 #include "platform/NumberFormat.h"
 
 namespace orb {
-
-// A text that does not convert to what was asked for.
-class EConvertError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
-
-// The conversion messages of the number parser.
-std::string NotAnIntegerMessage(std::string_view text);
-std::string NotAFloatMessage(std::string_view text);
 
 inline constexpr std::string_view kDeviceLibraryName = "QM_OR40E.dll";
 
