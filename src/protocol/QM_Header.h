@@ -12,8 +12,10 @@ namespace orb {
 
 constexpr uint16_t kLostDataBit = 0x8000;
 
+// Bits 14..12: 0..6 measurement modes, 7 message.
+constexpr int HeaderMode(uint32_t header) { return static_cast<int>((header >> 12) & 7); }
 // Mode field 7 (ignoring bit 15) marks a message; everything else is data.
-constexpr bool IsMessageHeader(uint32_t header) { return ((header >> 12) & 7) == 7; }
+constexpr bool IsMessageHeader(uint32_t header) { return HeaderMode(header) == 7; }
 // Modes 1, 3 and 5.
 bool HeaderIsAverage(uint32_t header);
 // 0x7015, 0x7016, 0x7114, 0x7115 and every header below 0x7000.

@@ -11,25 +11,6 @@ namespace orb {
 
 namespace {
 
-std::string_view TrimControl(std::string_view text) {
-  while (!text.empty() && static_cast<uint8_t>(text.front()) <= 0x20) text.remove_prefix(1);
-  while (!text.empty() && static_cast<uint8_t>(text.back()) <= 0x20) text.remove_suffix(1);
-  return text;
-}
-
-// Lines that name their operation (".Op...") follow the source's tag; the
-// others are complete as they are.
-void Log(const TSourceCodecState& state, std::string_view text) {
-  if (!LogActive(state.FLogId)) return;
-  if (!text.empty() && text.front() == '.') {
-    std::string line = state.FDebugTag;
-    line += text;
-    LogDebug(state.FLogId, line);
-  } else {
-    LogDebug(state.FLogId, text);
-  }
-}
-
 void LogWithBody(const TSourceCodecState& state, std::string_view what, std::string_view body) {
   LogDebugLazy(state.FLogId, [&] {
     std::string line(what);
@@ -79,6 +60,56 @@ void TSourceCodecState::ResetTimestampDataCounter() {
   FFirstCheckDataPerSecondCounter = true;
 }
 
+void TSourceCodecState::CountTimestamp(std::string_view operation) {
+  if (!FirstTimestampReceived) {
+    LogDebugLazy(FLogId, [&] {
+      std::string text = FDebugTag;
+      text += operation;
+      text += ": FirstTimestampReceived";
+      return text;
+    });
+  }
+  FirstTimestampReceived = true;
+  if (FirstDataReceived) {
+    ++FTimestampCounter;
+    LogDebugLazy(FLogId, [&] {
+      std::string text = FDebugTag;
+      text += operation;
+      text += ": timestampCounter=";
+      AppendIntText(text, FTimestampCounter);
+      return text;
+    });
+  }
+  dataPerSecondCounter_copy = dataPerSecondCounter;
+  dataPerSecondCounter = 0;
+}
+
+namespace {
+
+// Lines that name their operation (".Op...") follow the source's tag; the
+// others are complete as they are.
+std::string_view TagFor(const TSourceCodecState& state, std::string_view text) {
+  return !text.empty() && text.front() == '.' ? std::string_view(state.FDebugTag)
+                                              : std::string_view();
+}
+
+}  // namespace
+
+void TSourceCodecState::LogText(std::string_view text) const {
+  LogDebugLazy(FLogId, [&] {
+    std::string line(TagFor(*this, text));
+    line += text;
+    return line;
+  });
+}
+
+void TSourceCodecState::LogWarningText(std::string_view text) const {
+  if (!LogActive(FLogId)) return;
+  std::string line(TagFor(*this, text));
+  line += text;
+  LogWarning(FLogId, line);
+}
+
 int DecimalsForExponent(int exponent) {
   if (exponent <= 3) return 11;
   if (exponent <= 6) return 10;
@@ -99,7 +130,7 @@ void TakeHeader(TSourceCodecState& state, uint16_t header) {
   if (!state.FIsData) return;
   if ((header & kLostDataBit) != 0) {
     state.ResetTimestampDataCounter();
-    Log(state, ".ProcessTxtReport: Device reports lost data -> reset data/timestamp checks");
+    state.LogText(".ProcessTxtReport: Device reports lost data -> reset data/timestamp checks");
   }
   state.FDataHeader = header & ~kLostDataBit;
 }
@@ -219,7 +250,7 @@ TTextReportAction ProcessTxtReport(TSourceCodecState& state, std::string_view li
   TakeHeader(state, header);
   TTextReportAction action = taNone;
   if (state.FIsData) {
-    if (!state.FirstDataReceived) Log(state, ".ProcessTxtReport: FirstDataReceived");
+    if (!state.FirstDataReceived) state.LogText(".ProcessTxtReport: FirstDataReceived");
     state.FirstDataReceived = true;
     if (state.FirstTimestampReceived) {
       ++state.dataPerSecondCounter;
@@ -235,44 +266,34 @@ TTextReportAction ProcessTxtReport(TSourceCodecState& state, std::string_view li
         action = taRefreshLtvOnly;
         break;
       case 0x7015:
-        if (!state.FirstTimestampReceived) Log(state, ".ProcessTxtReport: FirstTimestampReceived");
-        state.FirstTimestampReceived = true;
-        if (state.FirstDataReceived) {
-          ++state.FTimestampCounter;
-          LogDebugLazy(state.FLogId, [&] {
-            std::string text = state.FDebugTag + ".ProcessTxtReport: timestampCounter=";
-            AppendIntText(text, state.FTimestampCounter);
-            return text;
-          });
-        }
-        state.dataPerSecondCounter_copy = state.dataPerSecondCounter;
-        state.dataPerSecondCounter = 0;
+        state.CountTimestamp(".ProcessTxtReport");
         break;
       case 0x7020:
         state.ResetTimestampDataCounter();
-        Log(state, "ProcessTxtReport: header changed -> reset data/timestamp checks");
+        state.LogText("ProcessTxtReport: header changed -> reset data/timestamp checks");
         break;
       case 0x7022:
       case 0x7F23:
         state.ResetTimestampDataCounter();
-        Log(state, "ProcessTxtReport: receive buffer cleared -> reset data/timestamp checks");
+        state.LogText("ProcessTxtReport: receive buffer cleared -> reset data/timestamp checks");
         break;
       case 0x7F51:
         state.ResetTimestampDataCounter();
         action = taReSync;
-        Log(state, "ProcessTxtReport: Re-Sync -> reset data/timestamp checks");
+        state.LogText("ProcessTxtReport: Re-Sync -> reset data/timestamp checks");
         break;
       case 0x7FF2:
         state.ResetTimestampDataCounter();
-        Log(state, ".ProcessTxtReport: receive input data overrun -> reset data/timestamp checks");
+        state.LogText(
+            ".ProcessTxtReport: receive input data overrun -> reset data/timestamp checks");
         break;
       case 0x7FF8:
         state.FReferenceClockError = false;
-        Log(state, "ProcessTxtReport: Reference Clock Ok");
+        state.LogText("ProcessTxtReport: Reference Clock Ok");
         break;
       case 0x7FF9:
         state.FReferenceClockError = true;
-        Log(state, "ProcessTxtReport: Reference Clock Error");
+        state.LogText("ProcessTxtReport: Reference Clock Error");
         break;
       default:
         break;

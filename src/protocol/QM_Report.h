@@ -1,8 +1,8 @@
 #pragma once
 // Text report lines in both directions: decoding a received line into a
 // report record, and the canonical line that report files and the data
-// server carry. The per-source state they read and update lives in
-// TSourceCodecState, which the source owns.
+// server carry. The per-source state they and the binary decoders read and
+// update lives in TSourceCodecState, which the source owns.
 //
 // A text that does not convert turns the record into an error record with
 // QM_Err_Exception and "EXCEP(EConvertError) " + message; the decoders then
@@ -26,13 +26,34 @@ struct TSourceCodecState {
   std::string FDebugTag;  // begins the log lines of the source
   NumberFormat FFormatSettings;
 
+  // Options the owner sets.
+  bool FOptRawData = false;  // raw-data reports are shown
+  int FLTV = 0;              // LTV record format: 0 automatic, 1 or 2
+  bool Fsend7016 = false;    // time stamps between whole seconds are forwarded
+
   uint16_t FHeader = 0;
   uint32_t FDataHeader = kNoDataHeader;  // the last data header, bit 15 cleared
   uint32_t FLastOrcHeader = kNoDataHeader;
-  bool FPacked = false;
+  bool FPacked = false;  // sub-reports of a packed binary report are pending
   bool FIsData = false;
-  // Per channel the exponent of the last binary value; it sets the decimals.
+  bool FLTVReceived = false;
+
+  // The packed binary report being handed out: PackCount sub-reports of
+  // PackLen bytes remain at the end of PackedString.
+  uint16_t PackHeader = 0;
+  std::string PackedString;
+  int PackCount = 0;
+  size_t PackLen = 0;
+
+  // Per channel: whole cycles added by wrap-arounds (modulo 2^62), the last
+  // value, its exponent (which also sets the decimals of text values), the
+  // last top mantissa nibble (phase) or low mantissa word (difference), and
+  // the last LTV value.
+  std::array<int64_t, kMaxChannels> High{};
+  std::array<double, kMaxChannels> Low{};
   std::array<int, kMaxChannels> ExpoAlt{};
+  std::array<uint32_t, kMaxChannels> NumAlt{};
+  TQM_Doubles LTVDoubles{};
 
   // Per-second data check and time-stamp counters.
   bool FirstDataReceived = false;
@@ -44,6 +65,12 @@ struct TSourceCodecState {
   bool FReferenceClockError = false;
 
   void ResetTimestampDataCounter();
+  // A time stamp arrived: first-time-stamp flag, time-stamp counter and the
+  // data count of the last tick. `operation` begins the log lines.
+  void CountTimestamp(std::string_view operation);
+  // Debug lines: a text that names its operation (".Op...") follows the tag.
+  void LogText(std::string_view text) const;
+  void LogWarningText(std::string_view text) const;
 };
 
 // Fraction digits of phase and difference values for a channel's exponent;

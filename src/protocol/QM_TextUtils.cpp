@@ -224,6 +224,12 @@ int FractionDigitCount(std::string_view text) {
   return count;
 }
 
+std::string_view TrimControl(std::string_view text) {
+  while (!text.empty() && static_cast<uint8_t>(text.front()) <= 0x20) text.remove_prefix(1);
+  while (!text.empty() && static_cast<uint8_t>(text.back()) <= 0x20) text.remove_suffix(1);
+  return text;
+}
+
 std::string RemoveChar(std::string_view text, char c) {
   std::string result;
   result.reserve(text.size());
@@ -318,18 +324,26 @@ int FrequencyDecimals(double frequency) {
   return 11;
 }
 
-std::string FourByteFrequencyList(std::string_view bytes, double factor,
-                                  const NumberFormat& format) {
+int FourByteFrequencies(std::string_view bytes, double factor, TQM_Doubles& values) {
   const bool allSame =
       !bytes.empty() && (bytes.find_first_not_of('\0') == std::string_view::npos ||
                          bytes.find_first_not_of('\xFF') == std::string_view::npos);
-  const size_t count = std::min<size_t>(bytes.size() / 4, 24);
-  std::string text;
+  const size_t count = std::min(bytes.size() / 4, values.size());
   for (size_t i = 0; i < count; ++i) {
     const auto value =
         static_cast<int32_t>(LoadBE32(reinterpret_cast<const uint8_t*>(bytes.data()) + 4 * i));
-    const double frequency = allSame || value == -1 ? 0.0 : value / factor;
-    text += FloatToFixedWidth(frequency, 14, 3, format);
+    values[i] = allSame || value == -1 ? 0.0 : value / factor;
+  }
+  return static_cast<int>(count);
+}
+
+std::string FourByteFrequencyList(std::string_view bytes, double factor,
+                                  const NumberFormat& format) {
+  TQM_Doubles values{};
+  const int count = FourByteFrequencies(bytes, factor, values);
+  std::string text;
+  for (int i = 0; i < count; ++i) {
+    text += FloatToFixedWidth(values[static_cast<size_t>(i)], 14, 3, format);
     text += ';';
   }
   return text;

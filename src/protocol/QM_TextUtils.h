@@ -14,6 +14,7 @@
 #include "platform/ConvertError.h"
 #include "platform/DateTime.h"
 #include "platform/NumberFormat.h"
+#include "protocol/QM_CommonTypes.h"
 
 namespace orb {
 
@@ -64,6 +65,8 @@ std::string ByteSizeText(uint64_t bytes, const NumberFormat& format = {});
 // Digits after the first "," or ".".
 int FractionDigitCount(std::string_view text);
 std::string RemoveChar(std::string_view text, char c);
+// Without the blanks and control characters at both ends.
+std::string_view TrimControl(std::string_view text);
 std::string ReplaceLineBreaks(std::string_view text, char replacement);
 // Empty parts are kept; an empty separator gives the text as one part.
 std::vector<std::string> SplitText(std::string_view text, std::string_view separator);
@@ -76,8 +79,11 @@ std::string EspFeatureText(int feature);
 
 // Decimals that show a frequency of this magnitude to the counter's resolution.
 int FrequencyDecimals(double frequency);
-// Big-endian signed 32-bit values divided by `factor`, each as "%14.3f;",
-// at most 24 of them.
+// Big-endian signed 32-bit values divided by `factor`, at most 24 of them;
+// -1, and every value of a body that is all 0x00 or all 0xFF, give 0. Returns
+// how many values the bytes hold.
+int FourByteFrequencies(std::string_view bytes, double factor, TQM_Doubles& values);
+// The same values, each as "%14.3f;".
 std::string FourByteFrequencyList(std::string_view bytes, double factor,
                                   const NumberFormat& format = {});
 
