@@ -53,6 +53,7 @@ void TVirtAllanData::SetVirtualFactors(int aRealCount) {
     cell->assign(cells, 0.0);
   }
   FRealInputs.assign(channels, 0.0);
+  FBandsStale.assign(channels, 1);
   FPersistLists.resize(channels);
   // Entries are added as taus get estimates; reserving keeps AddData free of
   // allocations.
@@ -89,6 +90,7 @@ void TVirtAllanData::ResetMinimumMaximum(int v) {
   if (!ValidChannel(v)) return;
   std::fill_n(FADEVMin.begin() + static_cast<std::ptrdiff_t>(Index(v, 0)), FtauCount, kNaN);
   std::fill_n(FADEVMax.begin() + static_cast<std::ptrdiff_t>(Index(v, 0)), FtauCount, kNaN);
+  FBandsStale[static_cast<size_t>(v)] = 1;
 }
 
 void TVirtAllanData::SetDecayConst(int value) {
@@ -202,8 +204,18 @@ void TVirtAllanData::Average(size_t at, double d) {
 void TVirtAllanData::CalcADEVMinMax(int v, bool debug) {
   if (debug) LogDebug(FLogId, FDbgTag + ".CalcADEVMinMax[" + std::to_string(v) + "]");
   TPersistArray& persist = FPersistLists[static_cast<size_t>(v)];
+  // The bands see every ADEV at every sample. An ADEV that did not change
+  // since the last sample changes neither its minimum nor its maximum, so
+  // only new estimates and new entries need the work, unless the minima and
+  // maxima were just cleared.
+  const bool stale = FBandsStale[static_cast<size_t>(v)] != 0;
+  FBandsStale[static_cast<size_t>(v)] = 0;
   for (int j = 0; j <= FLastTau; ++j) {
-    if (std::cmp_equal(j, persist.size())) persist.emplace_back(j);
+    if (std::cmp_equal(j, persist.size())) {
+      persist.emplace_back(j);
+    } else if (!stale && !FNewSample[static_cast<size_t>(j)]) {
+      continue;
+    }
     const size_t at = Index(v, j);
     const double a = FAdev[at];
     if (a == 0) continue;  // no estimate at this tau in this channel yet

@@ -95,6 +95,7 @@ class TVirtAllanData {
   // Per channel.
   TDoubleArray FRealInputs;
   std::vector<TPersistArray> FPersistLists;
+  std::vector<uint8_t> FBandsStale;  // minima and maxima cleared since the last sample
 
   // Per channel and tau index, channel-major (Index(v, j)). Frequency mode:
   // FS0 previous and FS1 latest block mean; phase modes: the last three

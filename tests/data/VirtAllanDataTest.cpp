@@ -306,11 +306,10 @@ TEST(VirtAllanData, OutOfRangeReadsGiveNothing) {
 TEST(VirtAllanData, MinimumMaximumAndPersistBandsTakeOnlyRealEstimates) {
   TVirtAllanData store(-1, 19, amPhaseDiff);
   const std::vector<double> y = Nbs1000();
-  double phase = 1;
   double smallest = kNaN, largest = kNaN;
   for (int k = 0; k < 200; ++k) {
-    phase += y[static_cast<size_t>(k)] * 1e3;
-    const double sample[] = {0, phase};
+    // White phase noise: the ADEV falls by almost two decades up to m = 50.
+    const double sample[] = {0, 1000 + y[static_cast<size_t>(k)] * 1e3};
     store.AddData(sample);
     const double a = store.GetAdev(1, 0);
     if (a == 0) continue;
@@ -329,14 +328,27 @@ TEST(VirtAllanData, MinimumMaximumAndPersistBandsTakeOnlyRealEstimates) {
   EXPECT_DOUBLE_EQ(bands[0].Min(), std::log10(smallest));
   EXPECT_DOUBLE_EQ(bands[0].Max(), std::log10(largest));
 
+  // Emptied bands and ranges start again with the next sample, also at the
+  // taus that get no new estimate with it.
+  store.ResetMinimumMaximum(1);
+  EXPECT_EQ(store.GetGraphicScaleMinMax(2).yMin, TAllanMinMax{}.yMin);
+  const double sample[] = {0, 1500};
+  store.AddData(sample);
+  const TAllanMinMax actual = store.GetGraphicActualScaleMinMax(2);
+  const TAllanMinMax sinceReset = store.GetGraphicScaleMinMax(2);
+  EXPECT_EQ(sinceReset.yMin, actual.yMin);
+  EXPECT_EQ(sinceReset.yMax, actual.yMax);
+
   store.ResetPersist(1);
   EXPECT_TRUE(store.GetGraphicPersistValues(2).empty());
-  const double sample[] = {0, phase + 1};
   store.AddData(sample);
   const TPersistArray fresh = store.GetGraphicPersistValues(2);
-  ASSERT_FALSE(fresh.empty());
-  EXPECT_DOUBLE_EQ(fresh[0].Min(), std::log10(store.GetAdev(1, 0)));
-  EXPECT_DOUBLE_EQ(fresh[0].Max(), fresh[0].Min());
+  ASSERT_EQ(static_cast<int>(fresh.size()), store.LastTau() + 1);
+  for (int j = 0; j <= store.LastTau(); ++j) {
+    const TAllanPersistEntry& entry = fresh[static_cast<size_t>(j)];
+    EXPECT_DOUBLE_EQ(entry.Min(), std::log10(store.GetAdev(1, j))) << j;
+    EXPECT_DOUBLE_EQ(entry.Max(), entry.Min()) << j;
+  }
 }
 
 TEST(VirtAllanData, ScaleIsOneDecadeBeyondTheEstimates) {
