@@ -13,5 +13,6 @@ struct TCliContext {
 };
 
 void AddInfoCommand(CLI::App& app, TCliContext& context);
+void AddAdevCommand(CLI::App& app, TCliContext& context);
 
 }  // namespace orb::cli

@@ -17,6 +17,7 @@ int main(int argc, char** argv) {
   });
 
   orb::cli::AddInfoCommand(app, context);
+  orb::cli::AddAdevCommand(app, context);
 
   try {
     app.parse(argc, argv);

@@ -202,6 +202,12 @@ std::string LongDoubleToFixed(long double value, int decimals, const NumberForma
   return out;
 }
 
+std::string FloatToScientific(double value, int decimals, const NumberFormat& format) {
+  std::string out = fmt::format("{:.{}e}", value, std::max(decimals, 0));
+  UseSeparator(out, 0, format.DecimalSeparator);
+  return out;
+}
+
 std::string FloatToGeneral(double value, int significantDigits, const NumberFormat& format) {
   std::string out = fmt::format("{:.{}g}", value, std::max(significantDigits, 1));
   UseSeparator(out, 0, format.DecimalSeparator);

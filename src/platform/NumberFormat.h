@@ -41,6 +41,10 @@ void AppendFloatFixedSignificant(std::string& out, double value, int decimals,
                                  int significantDigits, const NumberFormat& format = {});
 std::string LongDoubleToFixed(long double value, int decimals, const NumberFormat& format = {});
 
+// printf's "%.<decimals>e": one digit, the decimals, "e", a sign and at least
+// two exponent digits ("9.122945e+01").
+std::string FloatToScientific(double value, int decimals, const NumberFormat& format = {});
+
 // printf's "%.<significant>g" with the program's separator.
 std::string FloatToGeneral(double value, int significantDigits, const NumberFormat& format = {});
 

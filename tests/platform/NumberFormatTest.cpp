@@ -96,6 +96,9 @@ TEST(NumberFormat, FixedNotation) {
   AppendFloatFixedSignificant(limited, std::nan(""), 2, 13, kDot);
   EXPECT_EQ(limited, "NAN");
   EXPECT_EQ(FloatToGeneral(0.000123456, 3, kComma), "0,000123");
+  EXPECT_EQ(FloatToScientific(91.229450, 6, kDot), "9.122945e+01");
+  EXPECT_EQ(FloatToScientific(-2.5e-123, 2, kComma), "-2,50e-123");
+  EXPECT_EQ(FloatToScientific(0.0, 3, kDot), "0.000e+00");
 }
 
 TEST(NumberFormat, IntegerTextAndHex) {
