@@ -5,6 +5,18 @@
 
 namespace orb {
 
+std::string_view HorizontalScaleName(THorizontalScale scale) {
+  switch (scale) {
+    case hsNone:
+      return "hsNone";
+    case hsShort:
+      return "hsShort";
+    case hsLong:
+      return "hsLong";
+  }
+  return "";
+}
+
 std::string_view AllanModeName(TAllanMode mode) {
   switch (mode) {
     case amFreq:
@@ -47,5 +59,30 @@ void TAllanPersistEntry::AddValue(double Data) {
 }
 
 bool TAllanPersistEntry::HasValue() const { return !std::isnan(FMin); }
+
+TDoubleRingBuffer::TDoubleRingBuffer(uint16_t aSize) : FBuffer(aSize), FSize(aSize) {}
+
+void TDoubleRingBuffer::Add(double aValue) {
+  if (FSize == 0) return;
+  FBuffer[FWriteIndex] = aValue;
+  if (FAmount < FSize) ++FAmount;
+  FWriteIndex = static_cast<uint16_t>(FWriteIndex + 1 == FSize ? 0 : FWriteIndex + 1);
+}
+
+double TDoubleRingBuffer::GetAverage() const {
+  if (FAmount == 0) return 0;
+  // Oldest first, in the order the values arrived.
+  double sum = 0;
+  if (FAmount == FSize) {
+    for (size_t i = FWriteIndex; i < FSize; ++i) sum += FBuffer[i];
+  }
+  for (size_t i = 0; i < FWriteIndex; ++i) sum += FBuffer[i];
+  return sum / FAmount;
+}
+
+void TDoubleRingBuffer::Reset() {
+  FAmount = 0;
+  FWriteIndex = 0;
+}
 
 }  // namespace orb

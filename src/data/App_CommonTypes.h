@@ -2,11 +2,33 @@
 // Small value types shared by the measurement stores, the Allan deviation
 // and the views that draw it.
 
+#include <array>
 #include <cstdint>
+#include <functional>
+#include <string>
 #include <string_view>
 #include <vector>
 
 namespace orb {
+
+constexpr int kMaxDataChannels = 24;     // physical channels 1..24
+constexpr int kMaxVirtualChannels = 24;  // virtual channels 1..24
+constexpr int kRingSize = 2048;          // entries of every value ring
+constexpr int kRingMask = kRingSize - 1;
+
+// hsNone: every report; hsShort, hsLong: short and long averages.
+enum THorizontalScale { hsNone, hsShort, hsLong };
+constexpr int kHorizontalScales = 3;
+// "hsNone", "hsShort", "hsLong".
+std::string_view HorizontalScaleName(THorizontalScale scale);
+
+// The factor by which each physical channel 1..24 enters one virtual channel;
+// 0: not used.
+using TChannelFactors = std::array<double, kMaxDataChannels>;
+
+// Store events: messages (code, subcode, text) and numbers (code, value).
+using TOnText = std::function<void(int Code, int SubCode, const std::string& text)>;
+using TOnInt = std::function<void(int Code, int aInt)>;
 
 // Which quantity an Allan store is fed with: relative frequency, phase
 // residual in ps, or phase difference in ps.
@@ -43,6 +65,25 @@ class TAllanPersistEntry {
   double FMax;
   double FMin;
   int FTau;
+};
+
+// A small moving average over the last `aSize` values.
+class TDoubleRingBuffer {
+ public:
+  explicit TDoubleRingBuffer(uint16_t aSize);
+
+  void Add(double aValue);
+  // 0 when empty; else the mean, summed from the oldest to the newest value.
+  double GetAverage() const;
+  // Forgets the values (they stay in the buffer but no longer count).
+  void Reset();
+  uint16_t Amount() const { return FAmount; }
+
+ private:
+  uint16_t FAmount = 0;
+  std::vector<double> FBuffer;
+  uint16_t FSize;
+  uint16_t FWriteIndex = 0;
 };
 
 using TDoubleArray = std::vector<double>;
