@@ -98,7 +98,8 @@ class TDataManagement {
   void SetOnWarning(TOnText handler);
   void SetOnReset(TOnSender handler);
   void SetOnScaleFactor(TOnInt handler);
-  // nullptr: events are called directly.
+  // nullptr: events are called directly. A posted OnReset carries the store,
+  // so the poster runs or drops its work before the store is freed.
   void SetMainThreadPoster(IMainThreadPoster* poster);
 
   // Ring navigation for the views. Positions are ring indexes 0..2047.
