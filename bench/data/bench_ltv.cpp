@@ -20,7 +20,7 @@ struct TNullSampler : orb::IDataSampler {
 
 std::string Line24() {
   std::string line = "7900 ";
-  for (int k = 0; k < 24; ++k) line += "      100.25 ";
+  for (int k = 0; k < 24; ++k) line += "       100.25 ";  // 13 characters and a separator
   return line;
 }
 
@@ -33,6 +33,7 @@ void BM_AddLTV(benchmark::State& state) {
   store->SetSampler(&sampler);
   store->SetAddLogStrings(state.range(0) != 0);
   const std::string line = Line24();
+  if (!store->AddLTV(line)) state.SkipWithError("line rejected");
   std::atomic<bool> done{false};
   std::thread reader;
   if (state.range(1) != 0) {
@@ -56,7 +57,9 @@ void BM_LTVRingRead(benchmark::State& state) {
   orb::TLogOptionsSnapshot options;
   auto store = std::make_unique<orb::TLTV_DataManagement>(-1, 0, false, options);
   const std::string line = Line24();
-  for (int i = 0; i < 3000; ++i) store->AddLTV(line);
+  for (int i = 0; i < 3000; ++i) {
+    if (!store->AddLTV(line)) state.SkipWithError("line rejected");
+  }
   for (auto _ : state) {
     int anz = 2048;
     const int x = store->GetNewX(anz, store->GetWriteX(orb::hsNone), orb::hsNone);
