@@ -30,6 +30,14 @@ std::string NumberText(int64_t value) {
   return text;
 }
 
+// The "{hex}" line of a command written to the device.
+std::string CommandLine(std::string_view command) {
+  std::string line(1, '{');
+  AppendBytesAsHex(line, command);
+  line += '}';
+  return line;
+}
+
 }  // namespace
 
 void TQM_BaseDevice::SetCalibFactorFloatToInt(int factor) {
@@ -57,7 +65,7 @@ std::string TQM_BaseDevice::FlashVariables() const {
 
 bool TQM_BaseDevice::WriteServiceCommand(std::string_view tag, const std::string& command) {
   const std::string hex = BytesToHex(command);
-  Log("{" + hex + "}");
+  Log(CommandLine(command));
   if (DeviceWrite(command) == QM_No_Err) return true;
   LogErrorText(FLogId, std::string(tag) + " failed cmd=" + hex);
   return false;
@@ -286,7 +294,7 @@ void TQM_BaseDevice::RequestFlashInfo() {
     FFlashVariables.clear();
   }
   const std::string command = FlashInfoReadCommand();
-  Log("{" + BytesToHex(command) + "}");
+  Log(CommandLine(command));
   const TQM_Result result = DeviceWrite(command);
   if (result != QM_No_Err) {
     Log("TQM_BaseDevice.ReadFlash Block1 failed: ErrorCode=" + std::string(ResultName(result)));
