@@ -28,8 +28,19 @@
 #include "platform/Event.h"
 #include "protocol/CircularBuffer.h"
 #include "protocol/QM_CommonTypes.h"
+#include "protocol/QM_ServiceCommands.h"
 
 namespace orb {
+
+class TQM_ReportDevice;
+
+// Steps of the flash read that fetches the serial-number block.
+enum TReadFlashStatus : int {
+  rfs_Idle = 0,       // nothing requested (or the last try failed)
+  rfs_Requested = 1,  // request written, answer expected in the tools buffer
+  rfs_Waiting = 2,    // no answer yet
+  rfs_Done = 3,
+};
 
 // The error state of a link.
 struct TDeviceError {
@@ -210,6 +221,37 @@ class TQM_BaseDevice {
   void SaveBinaryData(std::span<const uint8_t> data);
   bool BinSaveRawData() const { return FBinSaveRawData.load(); }
 
+  // ---- Service commands (QM_DeviceService.cpp) --------------------------------
+  // Calibration values go to the counter multiplied by this factor.
+  int CalibFactorFloatToInt() const { return FCalibFactorFloatToInt.load(); }
+  void SetCalibFactorFloatToInt(int factor);  // positive values only
+  NumberFormat FormatSettings() const;
+  void SetFormatSettings(const NumberFormat& format);
+
+  // Written straight to the device, not through the command queue. Nothing
+  // is written when a scaled value does not fit a signed 32-bit integer.
+  bool SetCalibrationData(const TCalibrationValues& values);
+  // Up to 24 values separated by ";"; missing ones are 0.
+  bool SetCalibrationDataString(std::string_view text);
+  // The four blocks, each after the pause the pacing rules give the one
+  // before; the first failed write stops the rest.
+  bool SetOHRData(const TOHRSettings& settings);
+  bool SetOHRDataString(std::string_view text);
+  // Requests the next block of the high-resolution settings through
+  // `sender`, which receives the answers; true when the request was written
+  // or queued.
+  virtual bool ReadOHRData(TQM_ReportDevice& sender);
+  // Reads a 0x7902 answer (report thread); may request the next block.
+  // Returns "7902; " + text when a result is complete, else an empty text.
+  std::string Check7902Report(std::string_view payload);
+  // A report device that goes away stops receiving answers.
+  void ForgetOHRSender(const TQM_ReportDevice& sender);
+  // One step of the flash read; the transport calls it until it is done.
+  // Driven by one thread at a time.
+  TReadFlashStatus ReadFlash();
+  TReadFlashStatus StatusReadFlash() const { return FStatusReadFlash.load(); }
+  std::string FlashVariables() const;
+
  protected:
   IClock& Clock() const { return FClock; }
   void Log(std::string_view text) const;
@@ -220,6 +262,14 @@ class TQM_BaseDevice {
   // Connected-user entry value in the peer's byte order.
   uint32_t EntryValue(const uint8_t* entry) const;
   void SetDelayDeadline(int64_t deadline);
+  // Service commands: a direct write logged "{hex}", the end of a settings
+  // read, the steps of the flash read, and a pause on the device's clock.
+  bool WriteServiceCommand(std::string_view tag, const std::string& command);
+  void ResetOHRRead();
+  void RequestFlashInfo();
+  void TakeFlashInfo();
+  void WaitFlashInfo();
+  void PauseMs(int ms) const;
 
   const int FLogId;
   const int FMultiId;
@@ -264,6 +314,22 @@ class TQM_BaseDevice {
   std::mutex FRecordLock;
   std::ofstream FBinDataStream;
   std::atomic<bool> FBinSaveRawData{false};
+
+  // Service state. The lock guards the number format, the high-resolution
+  // read state and the flash block; it is released before anything is
+  // written to the device. The flash read's step and tick belong to the one
+  // thread that drives it.
+  std::atomic<int> FCalibFactorFloatToInt{1000};
+  mutable std::mutex FServiceLock;
+  NumberFormat FFormatSettings;
+  TOHRSettings FOHRReadSettings;
+  TQM_ReportDevice* FOHRSender = nullptr;
+  int FOHRReadCount = 0;
+  int FOHRReadCountLast = -1;
+  int FOHREmptyRepeats = 0;
+  std::string FFlashVariables;
+  std::atomic<TReadFlashStatus> FStatusReadFlash{rfs_Idle};
+  int64_t FTickReadFlash = 0;
 };
 
 }  // namespace orb

@@ -54,7 +54,7 @@ TQM_ReportDevice::TQM_ReportDevice(TQM_BaseDevice& device, TSourceCodecState& co
       FDecoder(std::move(decoder)),
       FSavedReports(device.LogId()) {}
 
-TQM_ReportDevice::~TQM_ReportDevice() = default;
+TQM_ReportDevice::~TQM_ReportDevice() { FDevice.ForgetOHRSender(*this); }
 
 void TQM_ReportDevice::Log(std::string_view text) const {
   if (LogActive(FLogId)) LogDebug(FLogId, FDbgTag + std::string(text));
