@@ -36,6 +36,9 @@ class TQM_ReportDecoder {
   // Writes at most one queued command; the base engine unless the stream
   // has a command dialogue of its own.
   virtual TQM_Result ProcessCommand(TQM_ReportDevice& device, std::string& message);
+  // The stream starts again from its first byte (a replayed file rewound):
+  // forget any half-read frame and the framing state.
+  virtual void ResetStreamState() {}
 };
 
 class TQM_ReportDevice {
@@ -52,6 +55,7 @@ class TQM_ReportDevice {
   TQM_Result GetReport(std::string& report);
   void GetReportStruct(TQM_ReportStruct& record);
   void ReplaceDecoder(std::unique_ptr<TQM_ReportDecoder> next);
+  void ResetStreamState() { FDecoder->ResetStreamState(); }
   const TQM_ReportDecoder* Decoder() const { return FDecoder.get(); }
 
   // ---- Commands ----------------------------------------------------------------
