@@ -410,11 +410,12 @@ bool TQM_CommandInterpreter::CheckLonger(std::string_view command) {
   if (first != 0x85) return false;
   constexpr uint32_t kStorageStart = 0x7E000;
   constexpr size_t kBlock = 128;
-  if (command[1] == '#' && command.size() == 6 + kBlock) {
+  // A whole block, or the 96 bytes of a calibration write at the start.
+  if (command[1] == '#' && command.size() > 6 && command.size() <= 6 + kBlock) {
     const uint32_t address = LoadBE32(reinterpret_cast<const uint8_t*>(&command[2]));
     if (address >= kStorageStart && address <= kStorageStart + 0x200) {
       FFRAMAdr = static_cast<uint16_t>(address - kStorageStart);
-      FFRAMContent.assign(command.substr(6, kBlock));
+      FFRAMContent.assign(command.substr(6));
       return FWriteFRAMCmd = true;
     }
   }

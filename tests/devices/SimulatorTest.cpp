@@ -235,12 +235,10 @@ TEST_F(SimulatorTest, StorageBlockIsAnsweredAndSurvivesReopening) {
 }
 
 TEST_F(SimulatorTest, CalibrationWriteIsAnsweredWithItsValues) {
-  std::string block(128, '\0');
-  for (uint32_t channel = 0; channel < 24; ++channel) {
-    StoreBE32(reinterpret_cast<uint8_t*>(&block[4 * channel]), 1000 * (channel + 1));
-  }
+  TCalibrationValues values{};
+  for (size_t channel = 0; channel < values.size(); ++channel) values[channel] = channel + 1.0;
   Open();
-  ASSERT_EQ(Write(StorageWrite(0x7E000, block)), QM_No_Err);
+  ASSERT_TRUE(sim.SetCalibrationData(values));
   const TRecords records = Run(1000);
   ASSERT_EQ(records.size(), 12u);
   const TQM_ReportStruct& calibration = records[10];

@@ -273,6 +273,12 @@ TEST(CommandInterpreter, TakesStorageWritesInsideTheWindow) {
   EXPECT_EQ(interpreter.FRAMAdr(), 0x80);
   EXPECT_EQ(interpreter.FRAMContent(), std::string(128, '\x5A'));
 
+  const std::string calibration = Bytes({0x85, '#', 0, 7, 0xE0, 0}) + std::string(96, '\x11');
+  EXPECT_TRUE(interpreter.CheckCommand(calibration));
+  EXPECT_TRUE(interpreter.WriteFRAMCmd());
+  EXPECT_EQ(interpreter.FRAMContent(), std::string(96, '\x11'));
+
+  EXPECT_FALSE(interpreter.CheckCommand(write + "x"));  // longer than a block
   write[4] = static_cast<char>(0xE3);  // 0x7E380: beyond the window
   EXPECT_FALSE(interpreter.CheckCommand(write));
   EXPECT_EQ(interpreter.ErrorMessage().substr(0, 20), "Unsupported command ");
