@@ -27,7 +27,7 @@ class TFramedTestDevice final : public TQM_BaseDevice {
   void ClosePort() override {}
   bool CheckDeviceClosed() override { return false; }
   TQM_Result DeviceWrite(std::string_view bytes) override {
-    if (FFailWrites) {
+    if (FailWrites) {
       SetError(QM_WriteError, "write failed");
       return QM_WriteError;
     }
@@ -40,7 +40,7 @@ class TFramedTestDevice final : public TQM_BaseDevice {
 
   std::string Written;
   std::function<void(uint8_t)> OnWrite;
-  bool FFailWrites = false;
+  bool FailWrites = false;
 };
 
 }  // namespace orb::test
