@@ -37,9 +37,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     rest = rest.subspan(length);
     report.SendCommand(command);
   }
+  // Pumps while calls give something or use bytes (a NAKed frame gives
+  // nothing but uses bytes); a call that only changes the mode counts while
+  // bytes wait. Every byte takes at most a read and a command call.
   const auto drain = [&] {
-    for (int guard = 0; guard < 4096; ++guard) {
-      if (!orb::fuzz::Pump(report, (options & 1) != 0)) return;
+    for (size_t guard = 0; guard < 4 * size + 64; ++guard) {
+      const size_t amount = device.BufferAmount();
+      const orb::TReadModes mode = report.RxMode();
+      if (!orb::fuzz::Pump(report, (options & 1) != 0) && amount == device.BufferAmount() &&
+          (amount == 0 || mode == report.RxMode())) {
+        return;
+      }
     }
     std::abort();
   };
