@@ -205,6 +205,24 @@ TReadModes TQM_ReportDevice::RxMode() const {
   return FRxMode;
 }
 
+bool TQM_ReportDevice::TakeCommandForAck(std::string& command) {
+  std::lock_guard lock(FCmdLock);
+  if (FCmdList.empty() || FWriting || FDevice.GetDelayNextCmdMs() != 0 ||
+      FDevice.AwaitedCmdResponse() != crt_none) {
+    return false;
+  }
+  command = std::move(FCmdList.front());
+  FCmdList.pop_front();
+  FQueuedHint.store(FCmdList.size(), std::memory_order_relaxed);
+  FRxMode = rxCommand;
+  return true;
+}
+
+void TQM_ReportDevice::EndCommandDialogue() {
+  std::lock_guard lock(FCmdLock);
+  FRxMode = rxData;
+}
+
 // ---- Errors ------------------------------------------------------------------------------
 
 TQM_Result TQM_ReportDevice::CheckDeviceError(std::string& message) {

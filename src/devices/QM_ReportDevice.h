@@ -67,6 +67,12 @@ class TQM_ReportDevice {
   TQM_Result BaseProcessCommand(std::string& message);
   int GetPendingCmdsCount() const;
   TReadModes RxMode() const;
+  // Serial links send a command only in place of an acknowledgement: takes
+  // the first queued command and enters rxCommand, unless none waits or the
+  // pacing holds commands back.
+  bool TakeCommandForAck(std::string& command);
+  // The decoder's own command dialogue has ended: back to rxData.
+  void EndCommandDialogue();
 
   // ---- Errors --------------------------------------------------------------------
   // Takes the device's error; a buffer overflow or a new connection means
