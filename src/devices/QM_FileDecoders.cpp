@@ -45,6 +45,8 @@ TQM_Result TQM_FileTextDecoder::GetReport(TQM_ReportDevice& device, std::string&
 
 // ---- Binary recordings ------------------------------------------------------------
 
+std::vector<TFileStreamKind> BinaryStreamKinds(IBinaryReportHost& /*host*/) { return {}; }
+
 TQM_FileDetectDecoder::TQM_FileDetectDecoder(TQM_FileDeviceItem& file,
                                              std::vector<TFileStreamKind> kinds)
     : FFile(file), FKinds(std::move(kinds)) {}

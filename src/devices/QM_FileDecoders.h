@@ -12,6 +12,7 @@
 
 #include "devices/QM_FileDevice.h"
 #include "devices/QM_ReportDevice.h"
+#include "protocol/QM_BinaryReport.h"
 
 namespace orb {
 
@@ -22,6 +23,7 @@ class TQM_FileTextDecoder final : public TQM_ReportDecoder {
   // The line as it stands in the file.
   TQM_Result GetReport(TQM_ReportDevice& device, std::string& report) override;
   void GetReportStruct(TQM_ReportDevice& device, TQM_ReportStruct& record) override;
+  std::string_view LastLine() const override { return FLine; }
 
  private:
   // False, with the device's error in `message`, when no line came.
@@ -40,6 +42,10 @@ struct TFileStreamKind {
   // over without a test.
   int Attempts = 2;
 };
+
+// The kinds a binary recording may hold, in the order they are tried: ESP
+// blocks, the USB framing, the serial framing (which takes over untested).
+std::vector<TFileStreamKind> BinaryStreamKinds(IBinaryReportHost& host);
 
 class TQM_FileDetectDecoder final : public TQM_ReportDecoder {
  public:
