@@ -149,6 +149,7 @@ bool TQM_FileDeviceItem::ReadFileIntoBuffer() {
     }
     total += got;
     space -= got;
+    FBytesFromFile += got;
   }
   LogDebugLazy(LogId(), [&] {
     return "FileDevice.ReadFileIntoBuffer: " + IntToText(total) + " Bytes aus Datei lesen";

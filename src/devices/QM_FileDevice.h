@@ -57,6 +57,8 @@ class TQM_FileDeviceItem final : public TQM_BaseDevice {
   bool ReadTextLine(std::string& line);
 
   const std::string& Filename() const { return FFilename; }
+  // Bytes taken from the file so far (they may still wait in the buffer).
+  uint64_t BytesFromFile() const { return FBytesFromFile; }
   bool LoopForEver() const { return FLoopForEver; }
   bool TimestampReceived() const { return FTimestampReceived.load(); }
   void SetTimestampReceived();
@@ -83,6 +85,7 @@ class TQM_FileDeviceItem final : public TQM_BaseDevice {
   std::string FChunk;
   size_t FRawLineScanned = 0;
   std::atomic<bool> FTimestampReceived{false};
+  uint64_t FBytesFromFile = 0;
   int FWaitMs = 0;
   int64_t FLastRead = 0;
 };
