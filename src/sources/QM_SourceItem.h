@@ -88,6 +88,7 @@ class TSourceItem final : public IBinaryReportHost {
   // ---- Information -----------------------------------------------------------------
   int MultiId() const { return FMultiId; }
   int LogId() const { return FLogId; }
+  int LogIdStream() const { return FLogIdStream; }
   const std::string& DbgTag() const { return FDbgTag; }
   const std::string& DeviceVersion() const { return FDeviceVersion; }
   bool IsFileDevice() const;
