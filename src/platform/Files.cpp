@@ -199,7 +199,10 @@ fs::path CreateUniqueFile(const fs::path& folder, std::string_view stem, std::st
   constexpr int kMaxTries = 1000;
   for (int n = 1; n <= kMaxTries; ++n) {
     std::string name(stem);
-    if (n > 1) name += "-" + IntToText(n);
+    if (n > 1) {
+      name += '-';
+      name += IntToText(n);
+    }
     name += ending;
     const fs::path path = folder / name;
     if (file.CreateNew(path, error)) return path;
