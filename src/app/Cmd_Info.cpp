@@ -12,7 +12,8 @@
 namespace orb::cli {
 
 void AddInfoCommand(CLI::App& app, TCliContext& context) {
-  auto* info = app.add_subcommand("info", "Show where ORB keeps its files and create missing settings");
+  auto* info =
+      app.add_subcommand("info", "Show where ORB keeps its files and create missing settings");
   info->callback([&context] {
     std::cout << "ORB " << ORB_VERSION << "\n"
               << "Program folder: " << ProgramFolder().string() << "\n";

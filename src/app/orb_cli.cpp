@@ -18,6 +18,7 @@ int main(int argc, char** argv) {
 
   orb::cli::AddInfoCommand(app, context);
   orb::cli::AddAdevCommand(app, context);
+  orb::cli::AddDecodeCommand(app, context);
 
   try {
     app.parse(argc, argv);

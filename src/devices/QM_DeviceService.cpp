@@ -24,12 +24,6 @@ namespace {
 constexpr int kEmptyFlashRepeats = 3;
 constexpr int64_t kFlashAnswerTimeoutMs = 1000;
 
-std::string NumberText(int64_t value) {
-  std::string text;
-  AppendIntText(text, value);
-  return text;
-}
-
 // The "{hex}" line of a command written to the device.
 std::string CommandLine(std::string_view command) {
   std::string line(1, '{');
@@ -42,7 +36,7 @@ std::string CommandLine(std::string_view command) {
 
 void TQM_BaseDevice::SetCalibFactorFloatToInt(int factor) {
   if (factor <= 0) {
-    Log("TQM_BaseDevice.SetCalibFactorFloatToInt refused " + NumberText(factor));
+    Log("TQM_BaseDevice.SetCalibFactorFloatToInt refused " + IntToText(factor));
     return;
   }
   FCalibFactorFloatToInt = factor;
@@ -88,7 +82,7 @@ bool TQM_BaseDevice::SetCalibrationData(const TCalibrationValues& values) {
     const std::optional<int32_t> value = ScaleCalibrationValue(values[i], factor);
     if (!value) {
       LogErrorText(FLogId, "TQM_BaseDevice.SetCalibrationData out of range: channel " +
-                               NumberText(static_cast<int64_t>(i + 1)) + " value " +
+                               IntToText(static_cast<int64_t>(i + 1)) + " value " +
                                FloatToText(values[i]) + ", nothing written");
       return false;
     }
@@ -108,7 +102,7 @@ bool TQM_BaseDevice::SetCalibrationDataString(std::string_view text) {
   for (size_t i = 0; i < parts.size(); ++i) {
     if (i >= values.size()) {
       Log("TQM_BaseDevice.SetCalibrationDataString invalid index: " +
-          NumberText(static_cast<int64_t>(i + 1)));
+          IntToText(static_cast<int64_t>(i + 1)));
       ok = false;
       break;
     }
@@ -155,9 +149,9 @@ bool TQM_BaseDevice::ReadOHRData(TQM_ReportDevice& sender) {
     std::lock_guard lock(FServiceLock);
     FOHRSender = &sender;
     count = FOHRReadCount;
-    Log("TQM_BaseDevice.ReadOHRData: OHRReadCount=" + NumberText(count));
+    Log("TQM_BaseDevice.ReadOHRData: OHRReadCount=" + IntToText(count));
     if (count < 0 || count >= kOHRBlockCount) {
-      Log("TQM_BaseDevice.ReadOHRData failed: invalid OHRReadCount=" + NumberText(count));
+      Log("TQM_BaseDevice.ReadOHRData failed: invalid OHRReadCount=" + IntToText(count));
       FOHRReadCount = 0;
       FOHRReadCountLast = -1;
       return false;
@@ -166,7 +160,7 @@ bool TQM_BaseDevice::ReadOHRData(TQM_ReportDevice& sender) {
     FOHRReadCountLast = count;
   }
   if (repeat) {
-    LogErrorText(FLogId, "TQM_BaseDevice.ReadOHRData repeat OHRReadCount=" + NumberText(count));
+    LogErrorText(FLogId, "TQM_BaseDevice.ReadOHRData repeat OHRReadCount=" + IntToText(count));
     if (GetDelayNextCmdMs() == 1) SetDelayNextCmdMs(0);
   }
   std::string command = OHRReadCommand(PeerType(), count + 1);
@@ -197,13 +191,13 @@ std::string TQM_BaseDevice::Check7902Report(std::string_view payload) {
       const bool readable = (HardFeature() & kHardFeatureFlash) != 0 && FOHRSender != nullptr;
       if (readable && FOHREmptyRepeats < kEmptyFlashRepeats) {
         ++FOHREmptyRepeats;
-        Log("TQM_BaseDevice.Check7902Report repeat read " + NumberText(FOHRReadCount));
+        Log("TQM_BaseDevice.Check7902Report repeat read " + IntToText(FOHRReadCount));
         next = FOHRSender;
         break;
       }
       if (readable) {
         LogWarning(FLogId, "TQM_BaseDevice.Check7902Report flash still empty after " +
-                               NumberText(kEmptyFlashRepeats) + " repeats");
+                               IntToText(kEmptyFlashRepeats) + " repeats");
       }
       FOHRReadSettings.Clear();
       FOHRReadSettings.UpdateFactors();
@@ -214,7 +208,7 @@ std::string TQM_BaseDevice::Check7902Report(std::string_view payload) {
     }
     case T7902Kind::OHRBlock: {
       const int block = static_cast<uint8_t>(payload[0]);
-      Log("TQM_BaseDevice.Check7902Report slice=" + NumberText(block));
+      Log("TQM_BaseDevice.Check7902Report slice=" + IntToText(block));
       FOHREmptyRepeats = 0;
       if (block == 1) FOHRReadSettings.Clear();
       ReadOHRBlock(payload, FOHRReadSettings);
@@ -225,7 +219,7 @@ std::string TQM_BaseDevice::Check7902Report(std::string_view payload) {
         Log("TQM_BaseDevice.Check7902Report Result=" + text);
       } else if (FOHRSender != nullptr) {
         FOHRReadCount = block;
-        Log("TQM_BaseDevice.Check7902Report next read " + NumberText(block));
+        Log("TQM_BaseDevice.Check7902Report next read " + IntToText(block));
         next = FOHRSender;
       }
       break;
@@ -262,10 +256,10 @@ TReadFlashStatus TQM_BaseDevice::ReadFlash() {
   }
   if (FirmwareVersionNumber() <= 18) {
     Log("TQM_BaseDevice.ReadFlash not supported FirmwareVersion=" +
-        NumberText(FirmwareVersionNumber()));
+        IntToText(FirmwareVersionNumber()));
     return StatusReadFlash();
   }
-  Log("TQM_BaseDevice.ReadFlash status=" + NumberText(StatusReadFlash()));
+  Log("TQM_BaseDevice.ReadFlash status=" + IntToText(StatusReadFlash()));
   switch (StatusReadFlash()) {
     case rfs_Idle:
       RequestFlashInfo();
@@ -279,7 +273,7 @@ TReadFlashStatus TQM_BaseDevice::ReadFlash() {
     case rfs_Done:
       break;
   }
-  Log("TQM_BaseDevice.ReadFlash END status=" + NumberText(StatusReadFlash()));
+  Log("TQM_BaseDevice.ReadFlash END status=" + IntToText(StatusReadFlash()));
   return StatusReadFlash();
 }
 
@@ -313,8 +307,8 @@ void TQM_BaseDevice::TakeFlashInfo() {
     return;
   }
   if (amount < kFlashInfoSize) {
-    Log("TQM_BaseDevice.ReadFlash failed Amount=" + NumberText(static_cast<int64_t>(amount)) +
-        ", requested=" + NumberText(kFlashInfoSize));
+    Log("TQM_BaseDevice.ReadFlash failed Amount=" + IntToText(static_cast<int64_t>(amount)) +
+        ", requested=" + IntToText(kFlashInfoSize));
     FStatusReadFlash = rfs_Idle;
     return;
   }
@@ -335,18 +329,18 @@ void TQM_BaseDevice::TakeFlashInfo() {
 }
 
 void TQM_BaseDevice::WaitFlashInfo() {
-  Log("TQM_BaseDevice.ReadFlash wait for Amount=" + NumberText(kFlashInfoSize));
+  Log("TQM_BaseDevice.ReadFlash wait for Amount=" + IntToText(kFlashInfoSize));
   const size_t amount = FToolsBuffer->Amount();
   if (amount >= kFlashInfoSize) {
     FStatusReadFlash = rfs_Requested;
     TakeFlashInfo();
   } else if (FClock.MonotonicMs() - FTickReadFlash >= kFlashAnswerTimeoutMs) {
     LogErrorText(FLogId, "TQM_BaseDevice.ReadFlash wait Failed Amount=" +
-                             NumberText(static_cast<int64_t>(amount)) +
-                             ", requested=" + NumberText(kFlashInfoSize));
+                             IntToText(static_cast<int64_t>(amount)) +
+                             ", requested=" + IntToText(kFlashInfoSize));
     FStatusReadFlash = rfs_Idle;
   } else {
-    Log("TQM_BaseDevice.ReadFlash wait again, Amount=" + NumberText(static_cast<int64_t>(amount)));
+    Log("TQM_BaseDevice.ReadFlash wait again, Amount=" + IntToText(static_cast<int64_t>(amount)));
   }
 }
 

@@ -39,6 +39,9 @@ class TQM_ReportDecoder {
   // The stream starts again from its first byte (a replayed file rewound):
   // forget any half-read frame and the framing state.
   virtual void ResetStreamState() {}
+  // Decoders of text lines: the line the last report came from, valid until
+  // the next call.
+  virtual std::string_view LastLine() const { return {}; }
 };
 
 class TQM_ReportDevice {

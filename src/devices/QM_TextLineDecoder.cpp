@@ -50,9 +50,15 @@ void TQM_TextLineDecoder::GetReportStruct(TQM_ReportDevice& device, TQM_ReportSt
       break;
   }
   if (line.empty()) return;
-  device.ExtractFirmwareVersionDateTextReport(line);
+  DecodeLine(device, line, record);
+}
+
+bool TQM_TextLineDecoder::DecodeLine(TQM_ReportDevice& device, std::string_view line,
+                                     TQM_ReportStruct& record) {
+  const bool version = device.ExtractFirmwareVersionDateTextReport(line);
   DecodeTextReport(device.Codec(), line, record);
   device.StampRecord(record);
+  return version;
 }
 
 TQM_Result TQM_TextLineDecoder::GetReport(TQM_ReportDevice& device, std::string& report) {

@@ -19,6 +19,10 @@ class TQM_TextLineDecoder final : public TQM_ReportDecoder {
   TQM_Result GetReport(TQM_ReportDevice& device, std::string& report) override;
   void GetReportStruct(TQM_ReportDevice& device, TQM_ReportStruct& record) override;
 
+  // One line without its line end into a stamped record; true when it was a
+  // version line, which also set the version data.
+  static bool DecodeLine(TQM_ReportDevice& device, std::string_view line, TQM_ReportStruct& record);
+
  private:
   enum class TLine : uint8_t { kNone, kLine, kTooLong, kCleared };
   // The next line without its line end, consumed from the buffer.

@@ -1,5 +1,7 @@
 #include "platform/Files.h"
 
+#include "platform/NumberFormat.h"
+
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
@@ -137,6 +139,18 @@ bool TExclusiveFile::Open(const fs::path& path, bool truncate, std::string& erro
   return true;
 }
 
+bool TExclusiveFile::CreateNew(const fs::path& path, std::string& error) {
+  Close();
+  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+  if (fd < 0) {
+    error = ErrnoText("cannot create", path);
+    return false;
+  }
+  flock(fd, LOCK_EX | LOCK_NB);  // a new file has no other writer yet
+  FFd = fd;
+  return true;
+}
+
 void TExclusiveFile::Close() {
   if (FFd < 0) return;
   close(FFd);  // also releases the lock
@@ -165,6 +179,37 @@ bool TExclusiveFile::TruncateAtPosition() {
 
 int64_t TExclusiveFile::Position() const {
   return FFd >= 0 ? static_cast<int64_t>(lseek(FFd, 0, SEEK_CUR)) : -1;
+}
+
+
+bool ProbeWritableFolder(const fs::path& folder, std::string& reason) {
+  std::string name = (folder / ".orb-probe-XXXXXX").string();
+  const int fd = mkstemp(name.data());
+  if (fd < 0) {
+    reason = std::strerror(errno);
+    return false;
+  }
+  close(fd);
+  unlink(name.c_str());
+  return true;
+}
+
+fs::path CreateUniqueFile(const fs::path& folder, std::string_view stem, std::string_view ending,
+                          TExclusiveFile& file, std::string& error) {
+  constexpr int kMaxTries = 1000;
+  for (int n = 1; n <= kMaxTries; ++n) {
+    std::string name(stem);
+    if (n > 1) {
+      name += '-';
+      name += IntToText(n);
+    }
+    name += ending;
+    const fs::path path = folder / name;
+    if (file.CreateNew(path, error)) return path;
+    if (errno != EEXIST) return {};
+  }
+  error = "no free file name for " + std::string(stem) + std::string(ending);
+  return {};
 }
 
 }  // namespace orb

@@ -24,6 +24,18 @@ bool ReadWholeFile(const std::filesystem::path& path, std::string& content, std:
 
 // A file opened for writing that no other writer can open at the same time
 // (advisory lock, held until Close). Positions are byte offsets.
+// True when a file can be created in `folder`: a uniquely named probe file
+// is created and removed again, so no file of the user's is ever touched.
+bool ProbeWritableFolder(const std::filesystem::path& folder, std::string& reason);
+
+class TExclusiveFile;
+// Creates folder/(stem + ending), or folder/(stem + "-2" + ending) and so on
+// when that name is taken, so that an earlier file is never overwritten.
+// Returns the path created, or an empty path with `error` set.
+std::filesystem::path CreateUniqueFile(const std::filesystem::path& folder, std::string_view stem,
+                                       std::string_view ending, TExclusiveFile& file,
+                                       std::string& error);
+
 class TExclusiveFile {
  public:
   TExclusiveFile() = default;
@@ -36,6 +48,8 @@ class TExclusiveFile {
   // Creates the file when missing; `truncate` empties it. False with `error`
   // set when it cannot be opened or another writer holds it.
   bool Open(const std::filesystem::path& path, bool truncate, std::string& error);
+  // Only a file that does not exist yet; false (errno EEXIST) otherwise.
+  bool CreateNew(const std::filesystem::path& path, std::string& error);
   void Close();
   bool IsOpen() const { return FFd >= 0; }
 

@@ -266,6 +266,12 @@ void AppendIntText(std::string& out, int64_t value) {
   out.append(buffer.data(), result.ptr);
 }
 
+std::string IntToText(int64_t value) {
+  std::string text;
+  AppendIntText(text, value);
+  return text;
+}
+
 void AppendIntHex(std::string& out, uint64_t value, int digits) {
   std::array<char, 16> buffer;
   int count = 0;

@@ -70,6 +70,7 @@ bool TryTextToInt32(std::string_view text, int32_t& value);
 // Appending forms for hot paths: an integer in decimal, and in upper-case
 // hexadecimal with at least `digits` digits.
 void AppendIntText(std::string& out, int64_t value);
+std::string IntToText(int64_t value);
 void AppendIntHex(std::string& out, uint64_t value, int digits);
 
 // Reads 1 to 8 hexadecimal digits (either case), nothing else.

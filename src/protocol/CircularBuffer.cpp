@@ -175,6 +175,14 @@ void TCircularBuffer::Clear() {
   if (FDoResetEvent && FReceiveEvent) FReceiveEvent->ResetEvent();
 }
 
+void TCircularBuffer::Discard() {
+  std::lock_guard lock(FLockObj);
+  FReadIndex = 0;
+  FWriteIndex = 0;
+  FAmount = 0;
+  FHighAmount = 0;
+}
+
 void TCircularBuffer::SetReceivedDataIgnored() {
   std::lock_guard lock(FLockObj);
   if (FBufferCleared) return;

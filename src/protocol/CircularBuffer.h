@@ -58,6 +58,9 @@ class TCircularBuffer {
   bool ReadAnsiString(size_t count, std::string& out);
 
   void Clear();                   // drops unread bytes; a pending insertion stays
+  // Drops unread bytes without marking a loss: for an owner that restarts
+  // the stream itself (a replayed file rewound).
+  void Discard();
   void SetReceivedDataIgnored();  // a transport dropped bytes before they got here
   void SetNoEOL();                // the stream has no frame ends
 

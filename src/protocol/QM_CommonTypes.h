@@ -18,6 +18,9 @@ namespace orb {
 // Highest channel count anywhere in the device layer.
 constexpr int kMaxChannels = 24;
 
+// The version text of the device layer, as reports and logs show it.
+constexpr std::string_view kLibraryVersion = "20.2.6 24-12-04";
+
 // Result code of a device-layer operation; the value is the position.
 enum TQM_Result : uint8_t {
   QM_No_Err,
