@@ -15,6 +15,8 @@
 
 namespace orb {
 
+class TCircularBuffer;
+
 namespace esp_block {
 constexpr std::string_view kMagic = "ORC2";
 constexpr size_t kHeaderSize = 16;
@@ -140,8 +142,7 @@ class TESPBlockReader {
   std::array<uint8_t, std::max(esp_block::kMaxBlockSize, kResyncWindow)> FScratch{};
 };
 
-// A byte source over a ring buffer (file replay, tests, the fuzz target).
-class TCircularBuffer;
+// A byte source over a ring buffer (file replay, tests).
 class TESPBufferSource final : public IESPByteSource {
  public:
   explicit TESPBufferSource(TCircularBuffer& buffer) : FBuffer(buffer) {}
