@@ -246,6 +246,8 @@ class TQM_BaseDevice {
   std::string Check7902Report(std::string_view payload);
   // A report device that goes away stops receiving answers.
   void ForgetOHRSender(const TQM_ReportDevice& sender);
+  // A read of the high-resolution settings waits for its next block.
+  bool OHRReadPending() const;
   // One step of the flash read; the transport calls it until it is done.
   // Driven by one thread at a time.
   TReadFlashStatus ReadFlash();

@@ -172,6 +172,11 @@ void TQM_BaseDevice::ForgetOHRSender(const TQM_ReportDevice& sender) {
   if (FOHRSender == &sender) ResetOHRRead();
 }
 
+bool TQM_BaseDevice::OHRReadPending() const {
+  std::lock_guard lock(FServiceLock);
+  return FOHRSender != nullptr;
+}
+
 void TQM_BaseDevice::ResetOHRRead() {
   FOHRReadCount = 0;
   FOHRReadCountLast = -1;

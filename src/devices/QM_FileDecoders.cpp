@@ -1,5 +1,6 @@
 #include "devices/QM_FileDecoders.h"
 
+#include "devices/QM_ESPDecoder.h"
 #include "devices/QM_SerialDecoder.h"
 #include "devices/QM_TextLineDecoder.h"
 #include "devices/QM_USBDecoder.h"
@@ -49,6 +50,8 @@ TQM_Result TQM_FileTextDecoder::GetReport(TQM_ReportDevice& device, std::string&
 
 std::vector<TFileStreamKind> BinaryStreamKinds(IBinaryReportHost& host, IClock& clock) {
   return {
+      {".FileGetBinReport: Umschalten auf ESP-Binärdaten", ptESP,
+       [&host, &clock] { return std::make_unique<TQM_ESPDecoder>(host, clock); }},
       {".FileGetBinReport: Umschalten auf USB-Binärdaten", ptColdfire,
        [&host] { return std::make_unique<TQM_USBDecoder>(host); }},
       {".FileGetBinReport: Umschalten auf serielle Binärdaten", ptColdfire,

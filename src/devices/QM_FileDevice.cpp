@@ -108,7 +108,9 @@ void TQM_FileDeviceItem::ResetDevice() {
   FRawLine.clear();
   FRawLineScanned = 0;
   Rewind();
-  ReadFileIntoBuffer();
+  // Opened again: an end of file met before the rewind no longer holds.
+  QuitError();
+  SetPortIsOpened(ReadFileIntoBuffer());
 }
 
 void TQM_FileDeviceItem::Rewind() {

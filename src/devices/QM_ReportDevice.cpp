@@ -200,6 +200,14 @@ int TQM_ReportDevice::GetPendingCmdsCount() const {
   return static_cast<int>(FCmdList.size()) + FDevice.GetPendingCmdsCount();
 }
 
+bool TQM_ReportDevice::TakeQueuedVersionCommand() {
+  std::lock_guard lock(FCmdLock);
+  if (FCmdList.empty() || !IsVersionCommand(FCmdList.front())) return false;
+  FCmdList.pop_front();
+  FQueuedHint.store(FCmdList.size(), std::memory_order_relaxed);
+  return true;
+}
+
 TReadModes TQM_ReportDevice::RxMode() const {
   std::lock_guard lock(FCmdLock);
   return FRxMode;

@@ -58,7 +58,11 @@ class TQM_ReportDevice {
   TQM_Result GetReport(std::string& report);
   void GetReportStruct(TQM_ReportStruct& record);
   void ReplaceDecoder(std::unique_ptr<TQM_ReportDecoder> next);
-  void ResetStreamState() { FDecoder->ResetStreamState(); }
+  // A restarted stream also restarts the FPGA time checks.
+  void ResetStreamState() {
+    FLastFPGA = -1;
+    FDecoder->ResetStreamState();
+  }
   const TQM_ReportDecoder* Decoder() const { return FDecoder.get(); }
 
   // ---- Commands ----------------------------------------------------------------
@@ -76,6 +80,9 @@ class TQM_ReportDevice {
   bool TakeCommandForAck(std::string& command);
   // The decoder's own command dialogue has ended: back to rxData.
   void EndCommandDialogue();
+  // Removes the first queued command when it is the version request (an
+  // answer to it arrived); true when it did.
+  bool TakeQueuedVersionCommand();
 
   // ---- Errors --------------------------------------------------------------------
   // Takes the device's error; a buffer overflow or a new connection means
@@ -126,6 +133,11 @@ class TQM_ReportDevice {
   void ReSync();
   void ResetLastFPGA();
   int LastFPGA() const { return FLastFPGA; }
+  // ESP blocks carry the FPGA time and the 100 ms counter themselves.
+  void SetLastFPGA(int fpgaTime) { FLastFPGA = fpgaTime; }
+  int64_t Device100ms() const { return FDevice100ms; }
+  void SetDevice100ms(int64_t tenths) { FDevice100ms = tenths; }
+  void SetDeviceMs(int64_t ms) { FDeviceMs = ms; }
 
   TQM_BaseDevice& Device() { return FDevice; }
   TSourceCodecState& Codec() { return FCodec; }

@@ -89,16 +89,9 @@ TLtvStatus ReadLtvFormat2(std::string_view body, TQM_Doubles& values, int& count
   if (records > values.size()) return TLtvStatus::LengthSyncError;
   const int r = static_cast<int>(records);
   for (int j = 0; j < r; ++j) {
-    const uint8_t* b = RecordAt(body, j);
-    const bool continued = r - j > 1;
-    if ((b[0] & 0x80) == 0 || ((b[1] & 0x80) != 0) != continued || (b[2] & 0x80) != 0 ||
-        (b[3] & 0x80) != 0) {
+    if (!DecodeLtvRecord(RecordAt(body, j), r - j > 1, values[static_cast<size_t>(r - j - 1)])) {
       return TLtvStatus::SyncError;
     }
-    const int c = (b[1] & 0x7F) * 128 + (b[0] & 0x7F);
-    const int d = (b[3] & 0x7F) * 128 + (b[2] & 0x7F);
-    const int n = b[4] + 256 * b[5] + 65536 * b[6];
-    values[static_cast<size_t>(r - j - 1)] = c * d == 0 ? kLtvInvalid : LtvValue(c - d, n);
   }
   count = r;
   return TLtvStatus::Ok;
@@ -115,6 +108,18 @@ void ReadLtvFormat1(std::string_view body, TQM_Doubles& values, int& count) {
 }
 
 }  // namespace
+
+bool DecodeLtvRecord(const uint8_t* b, bool continued, double& value) {
+  if ((b[0] & 0x80) == 0 || ((b[1] & 0x80) != 0) != continued || (b[2] & 0x80) != 0 ||
+      (b[3] & 0x80) != 0) {
+    return false;
+  }
+  const int c = (b[1] & 0x7F) * 128 + (b[0] & 0x7F);
+  const int d = (b[3] & 0x7F) * 128 + (b[2] & 0x7F);
+  const int n = b[4] + 256 * b[5] + 65536 * b[6];
+  value = c * d == 0 ? kLtvInvalid : LtvValue(c - d, n);
+  return true;
+}
 
 TValueRecord DecodeValueRecord(const uint8_t* bytes, bool isSigned) {
   TValueRecord record;

@@ -51,6 +51,11 @@ enum class TLtvStatus : uint8_t { Ok, SyncError, LengthSyncError };
 // 1 for bodies shorter than one 7-byte record and 2 for the others.
 int LtvFormat(const TSourceCodecState& state, size_t bodySize);
 
+// One 7-byte LTV record of format 2; false (value unchanged) when its marker
+// bits are wrong, the continuation marker included: `continued` says whether
+// the record must carry it.
+bool DecodeLtvRecord(const uint8_t* bytes, bool continued, double& value);
+
 // The LTV values of a 0x7900 body by channel (values[0] is channel 1), in the
 // source's LTV format. On success they become the channels' last LTV values
 // and the source counts as having received LTV data. A body of more than 24

@@ -12,6 +12,7 @@
 #include "logging/LogUnit.h"
 #include "platform/NumberFormat.h"
 #include "protocol/ByteOrder.h"
+#include "protocol/QM_ESPReport.h"
 #include "protocol/QM_Header.h"
 #include "sources/QM_SourceItem.h"
 
@@ -89,7 +90,16 @@ bool TSourceItem::PumpRecord(TQM_ReportStruct& record) {
       FCodec.FHeader = static_cast<uint16_t>(record.GetHeader());
       FCodec.FIsData = IsDataRecord(record);
       if (FCodec.FIsData) FCodec.FDataHeader = FCodec.FHeader;
-      asRead = FCodec.FIsData ? TakeData(record) : TakeMessage(record);
+      // An ESP counter's values and tables need the source's state
+      // (phase continuation, LTV groups, connected users).
+      if (FCodec.FIsData) {
+        asRead = TakeData(record);
+        if (asRead && FDevice && FDevice->PeerType() == ptESP)
+          ProcessESPRecord(FCodec, *this, record);
+      } else {
+        if (FDevice && FDevice->PeerType() == ptESP) ProcessESPRecord(FCodec, *this, record);
+        asRead = TakeMessage(record);
+      }
       break;
   }
   if (record.GetReportType() == rt_None) return false;

@@ -6,6 +6,9 @@
 #include <sstream>
 #include <string>
 
+#include "protocol/BinaryFixtures.h"
+#include "protocol/QM_ESPBlock.h"
+#include "protocol/QM_Framing.h"
 #include "support/TempFolder.h"
 
 namespace orb {
@@ -88,6 +91,64 @@ TEST_F(FileDecodeTest, SurvivesAnyFile) {
       EXPECT_EQ(decoded.Exit, 0) << decoded.Err;
       EXPECT_NE(decoded.Err.find(" reports, "), std::string::npos) << decoded.Err;
     }
+  }
+}
+
+}  // namespace
+}  // namespace orb
+
+namespace orb {
+namespace {
+
+// Recordings of the three binary stream kinds, made with the program's own
+// encoders: each is recognised from its first bytes and replayed whole.
+class BinaryRecordingTest : public ::testing::Test {
+ protected:
+  // A ColdFire time stamp and a 2-channel phase report at 1 s.
+  static std::vector<std::string> ColdfireReports(int count) {
+    std::vector<std::string> reports;
+    for (int n = 0; n < count; ++n) {
+      reports.push_back(test::Header(0x7015) + test::Bytes({0, 0, 0, static_cast<uint8_t>(n)}));
+      std::string data = test::Header(0x0910);
+      for (int channel = 0; channel < 2; ++channel) {
+        data += test::ValueRecord(8, test::MantissaFor(0.25 * (n + channel), 8));
+      }
+      reports.push_back(data);
+    }
+    return reports;
+  }
+
+  TDecoded DecodeFile(const std::string& name, const std::string& content) {
+    test::WriteFile(folder / name, content);
+    return Decode(folder / name);
+  }
+
+  test::TTempFolder folder;
+};
+
+TEST_F(BinaryRecordingTest, EspUsbAndSerialRecordingsReplayWhole) {
+  std::string esp;
+  for (int n = 0; n < 20; ++n) {
+    const std::vector<double> values{1.5 + n, 2.5 + n};
+    esp += ESPEncodeBlock(ESPMeasurementBlock(0x03, static_cast<uint16_t>(9 + 10 * n), values));
+  }
+  std::string usb;
+  std::string serial;
+  uint8_t end = 0xBF;
+  for (const std::string& report : ColdfireReports(20)) {
+    ASSERT_TRUE(EncodeUSBFrame(report, usb));
+    ASSERT_TRUE(EncodeSerialFrame(report, end, serial));
+    end = end == 0xBF ? 0xBD : 0xBF;
+  }
+  const std::pair<std::string, std::string> recordings[] = {
+      {"esp.bin", esp}, {"usb.bin", usb}, {"serial.bin", serial}};
+  for (const auto& [name, content] : recordings) {
+    SCOPED_TRACE(name);
+    const TDecoded decoded = DecodeFile(name, content);
+    EXPECT_EQ(decoded.Exit, 0);
+    EXPECT_NE(decoded.Err.find(" 0 errors"), std::string::npos) << decoded.Err << decoded.Out;
+    EXPECT_EQ(std::count(decoded.Out.begin(), decoded.Out.end(), '\n'), name == "esp.bin" ? 20 : 40)
+        << decoded.Err << decoded.Out;
   }
 }
 
