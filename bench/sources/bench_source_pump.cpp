@@ -4,9 +4,13 @@
 
 #include <filesystem>
 #include <fstream>
+#include <ostream>
 #include <string>
+#include <vector>
 
+#include "app/FileDecode.h"
 #include "platform/NumberFormat.h"
+#include "protocol/QM_ESPBlock.h"
 #include "sources/QM_SourceItem.h"
 #include "support/AllocationCounter.h"
 
@@ -30,6 +34,26 @@ std::string TextRecording() {
     }
     line += "\r\n";
     out << line;
+  }
+  return path.string();
+}
+
+// An ESP recording of `count` 24-value phase blocks at 10 ms.
+std::string EspRecording(int count) {
+  const auto path =
+      std::filesystem::temp_directory_path() / ("orb_bench_esp_" + IntToText(count) + ".bin");
+  if (std::filesystem::exists(path)) return path.string();
+  std::ofstream out(path, std::ios::binary);
+  std::vector<double> values(24);
+  std::string block;
+  for (int n = 0; n < count; ++n) {
+    for (size_t channel = 0; channel < values.size(); ++channel) {
+      values[channel] = 1000.0 + static_cast<double>(channel) + n * 1e-3;
+    }
+    block.clear();
+    ESPEncodeBlock(ESPMeasurementBlock(0x03, static_cast<uint16_t>((9 + 10 * n) % 20000), values),
+                   block);
+    out << block;
   }
   return path.string();
 }
@@ -72,8 +96,8 @@ class TReplay {
   int64_t FDeviceMs = 0;
 };
 
-void RunPump(benchmark::State& state, bool records) {
-  TReplay replay(TextRecording(), records);
+void RunPump(benchmark::State& state, const std::string& file, bool records) {
+  TReplay replay(file, records);
   int64_t reports = 0;
   const uint64_t allocations = bench::AllocationCount();
   for (auto _ : state) reports += replay.Next() ? 1 : 0;
@@ -81,10 +105,36 @@ void RunPump(benchmark::State& state, bool records) {
   bench::ReportAllocations(state, allocations);
 }
 
-void BM_RecordPump_TextRecording(benchmark::State& state) { RunPump(state, true); }
-void BM_TextPump_TextRecording(benchmark::State& state) { RunPump(state, false); }
+void BM_RecordPump_TextRecording(benchmark::State& state) { RunPump(state, TextRecording(), true); }
+void BM_TextPump_TextRecording(benchmark::State& state) { RunPump(state, TextRecording(), false); }
+void BM_RecordPump_EspRecording(benchmark::State& state) {
+  RunPump(state, EspRecording(kReports), true);
+}
+void BM_TextPump_EspRecording(benchmark::State& state) {
+  RunPump(state, EspRecording(kReports), false);
+}
 BENCHMARK(BM_RecordPump_TextRecording);
 BENCHMARK(BM_TextPump_TextRecording);
+BENCHMARK(BM_RecordPump_EspRecording);
+BENCHMARK(BM_TextPump_EspRecording);
+
+// orb-cli decode over a 24-channel recording of a million reports.
+class TNullBuffer final : public std::streambuf {
+ protected:
+  int overflow(int c) override { return c; }
+  std::streamsize xsputn(const char*, std::streamsize count) override { return count; }
+};
+
+void BM_Decode_MillionEspReports(benchmark::State& state) {
+  constexpr int kMillion = 1'000'000;
+  const std::string file = EspRecording(kMillion);
+  TNullBuffer nothing;
+  std::ostream out(&nothing);
+  std::ostream err(&nothing);
+  for (auto _ : state) RunDecode(file, TDecodeOptions{}, out, err);
+  state.SetItemsProcessed(state.iterations() * kMillion);
+}
+BENCHMARK(BM_Decode_MillionEspReports)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
 
 }  // namespace
 }  // namespace orb

@@ -124,6 +124,44 @@ TEST_F(SourceItemTest, ReportRecordingsNeverOverwriteEachOther) {
   EXPECT_TRUE(std::filesystem::exists(first));
 }
 
+// A replayed file waits 200 ms per report until it has shown a time stamp,
+// then runs at full speed; with WAIT_INTERVAL every data report waits its
+// measurement interval.
+TEST_F(SourceItemTest, ReplayedFilesArePacedLikeTheirCounter) {
+  const auto path = folder / "paced_QM_ReportData.txt";
+  test::WriteFile(path, "2600;1.5\r\n2600;1.5\r\n7015; 1\r\n2600;1.5\r\n2600;1.5\r\n");
+  const auto delivered = [](TSourceItem& source) {
+    TQM_ReportStruct record;
+    source.GetReportStruct(record);
+    return record.GetReportType() == rt_None ? 0 : record.GetHeader();
+  };
+  machine.Files = {path.string()};
+  auto source = NewSource();
+  std::string message;
+  ASSERT_EQ(source->OpenConnectionString(path.string() + " ReportStruct", false, message),
+            QM_No_Err)
+      << message;
+  EXPECT_EQ(delivered(*source), 0x2600);
+  EXPECT_EQ(delivered(*source), 0);
+  clock.Advance(199);
+  EXPECT_EQ(delivered(*source), 0);
+  clock.Advance(1);
+  EXPECT_EQ(delivered(*source), 0x2600);
+  clock.Advance(200);
+  EXPECT_EQ(delivered(*source), 0x7015);
+  EXPECT_EQ(delivered(*source), 0x2600);  // a time stamp was seen: no pause
+  EXPECT_EQ(delivered(*source), 0x2600);
+
+  auto timed = NewSource();
+  ASSERT_EQ(timed->OpenConnectionString(path.string() + " WAIT_INTERVAL ReportStruct", false,
+                                        message),
+            QM_No_Err);
+  EXPECT_EQ(delivered(*timed), 0x2600);
+  EXPECT_EQ(delivered(*timed), 0);
+  clock.Advance(100);  // interval index 6: 100 ms
+  EXPECT_EQ(delivered(*timed), 0x2600);
+}
+
 TEST(SourceUserCheck, TooManyUsersRefusesTheLinkAndOtherReportsAreKept) {
   TFakeClock clock;
   test::TScriptedSource full(clock, QM_CDC);
