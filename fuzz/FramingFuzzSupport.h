@@ -11,6 +11,7 @@
 #include "devices/QM_BaseDevice.h"
 #include "devices/QM_ReportDevice.h"
 #include "protocol/QM_BinaryReport.h"
+#include "support/QuietReportHost.h"
 
 namespace orb::fuzz {
 
@@ -24,19 +25,6 @@ class TFramingFuzzDevice final : public TQM_BaseDevice {
   void ClosePort() override {}
   TQM_Result DeviceWrite(std::string_view) override { return QM_No_Err; }
   bool CheckDeviceClosed() override { return false; }
-};
-
-class TFramingFuzzHost final : public IBinaryReportHost {
- public:
-  TQM_PeerType PeerType() const override { return ptColdfire; }
-  uint32_t ReceivedSec() const override { return 0; }
-  void SetReceivedSec(uint32_t) override {}
-  int UserId() const override { return 255; }
-  int CalibFactorFloatToInt() const override { return 1000; }
-  std::string ConnectedUsersText(std::string_view) override { return std::string(); }
-  std::string Check7902Report(std::string_view) override { return std::string(); }
-  std::string CheckDataPerSecondCounter() override { return std::string(); }
-  std::string LibraryVersionText() const override { return "1.0"; }
 };
 
 // One call of the report pump on the text or the record path; false when it

@@ -12,6 +12,7 @@
 #include "devices/QM_BaseDevice.h"
 #include "devices/QM_DemoDecoder.h"
 #include "devices/QM_ReportDevice.h"
+#include "support/QuietReportHost.h"
 
 namespace {
 
@@ -25,20 +26,14 @@ class TFuzzDevice final : public orb::TQM_BaseDevice {
   bool CheckDeviceClosed() override { return false; }
 };
 
-class TFuzzHost final : public orb::IBinaryReportHost {
+// Storage answers: empty while a read goes on, else the text with its prefix.
+class TFuzzHost final : public orb::test::TQuietReportHost {
  public:
-  orb::TQM_PeerType PeerType() const override { return orb::ptUnknown; }
-  uint32_t ReceivedSec() const override { return 0; }
-  void SetReceivedSec(uint32_t) override {}
-  int UserId() const override { return 255; }
-  int CalibFactorFloatToInt() const override { return 1000; }
-  std::string ConnectedUsersText(std::string_view) override { return std::string(); }
+  TFuzzHost() : TQuietReportHost(orb::ptUnknown) {}
   std::string Check7902Report(std::string_view body) override {
     // Empty while a read goes on, else the text with its prefix.
     return body.empty() || body[0] == 1 ? std::string() : "7902; " + std::string(body.substr(0, 3));
   }
-  std::string CheckDataPerSecondCounter() override { return std::string(); }
-  std::string LibraryVersionText() const override { return "1.0"; }
 };
 
 // One call of the report pump; false when it gave nothing.

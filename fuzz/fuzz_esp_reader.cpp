@@ -14,6 +14,7 @@
 #include "devices/QM_ESPDecoder.h"
 #include "devices/QM_ReportDevice.h"
 #include "protocol/QM_ESPReport.h"
+#include "support/QuietReportHost.h"
 
 namespace {
 
@@ -29,22 +30,13 @@ class TFuzzDevice final : public orb::TQM_BaseDevice {
   bool CheckDeviceClosed() override { return false; }
 };
 
-class TFuzzHost final : public orb::IBinaryReportHost {
+// Storage answers: empty while a read goes on, else the text with its prefix.
+class TFuzzHost final : public orb::test::TQuietReportHost {
  public:
-  orb::TQM_PeerType PeerType() const override { return orb::ptESP; }
-  uint32_t ReceivedSec() const override { return FSecond; }
-  void SetReceivedSec(uint32_t second) override { FSecond = second; }
-  int UserId() const override { return 255; }
-  int CalibFactorFloatToInt() const override { return 1000; }
-  std::string ConnectedUsersText(std::string_view) override { return std::string(); }
+  TFuzzHost() : TQuietReportHost(orb::ptESP) {}
   std::string Check7902Report(std::string_view body) override {
     return body.empty() || body[0] == 1 ? std::string() : "7902; " + std::string(body.substr(0, 3));
   }
-  std::string CheckDataPerSecondCounter() override { return std::string(); }
-  std::string LibraryVersionText() const override { return "1.0"; }
-
- private:
-  uint32_t FSecond = 0;
 };
 
 // One call of the report pump with the source's processing; false when it

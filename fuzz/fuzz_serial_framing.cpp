@@ -16,7 +16,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static orb::TFakeClock clock;
   static orb::fuzz::TFramingFuzzDevice device(orb::QM_Serial, clock);
   static orb::TSourceCodecState codec;
-  static orb::fuzz::TFramingFuzzHost host;
+  static orb::test::TQuietReportHost host(orb::ptColdfire);
   device.ReceiveBuffer().Clear();
   device.ReceiveBufferCleared();
   device.TakeError();

@@ -10,24 +10,12 @@
 #include "protocol/QM_ESPBlock.h"
 #include "protocol/QM_ESPReport.h"
 #include "support/AllocationCounter.h"
+#include "support/QuietReportHost.h"
 
 namespace {
 
 constexpr uint8_t kPhase10ms = 0x03;
 constexpr int kBlocks = 2000;  // FPGA times 9, 19, ... 19999: one full period
-
-class TBenchHost final : public orb::IBinaryReportHost {
- public:
-  orb::TQM_PeerType PeerType() const override { return orb::ptESP; }
-  uint32_t ReceivedSec() const override { return 0; }
-  void SetReceivedSec(uint32_t) override {}
-  int UserId() const override { return 255; }
-  int CalibFactorFloatToInt() const override { return 1000; }
-  std::string ConnectedUsersText(std::string_view) override { return std::string(); }
-  std::string Check7902Report(std::string_view) override { return std::string(); }
-  std::string CheckDataPerSecondCounter() override { return std::string(); }
-  std::string LibraryVersionText() const override { return "1.0"; }
-};
 
 // A recording whose buffer the benchmark fills itself.
 class TReplayDevice final : public orb::TQM_BaseDevice {
@@ -69,7 +57,7 @@ void BM_ESPBlock(benchmark::State& state) {
   const std::vector<std::string> blocks = PhaseBlocks();
   TReplayDevice device;
   orb::TSourceCodecState codec;
-  TBenchHost host;
+  orb::test::TQuietReportHost host(orb::ptESP);
   orb::TQM_ReportDevice report(device, codec,
                                std::make_unique<orb::TQM_ESPDecoder>(host, orb::SystemClock()));
   orb::TQM_ReportStruct record;

@@ -10,23 +10,11 @@
 #include "protocol/QM_BinaryReport.h"
 #include "protocol/QM_Framing.h"
 #include "support/AllocationCounter.h"
+#include "support/QuietReportHost.h"
 
 namespace {
 
 constexpr int kFrames = 1000;
-
-class TBenchHost final : public orb::IBinaryReportHost {
- public:
-  orb::TQM_PeerType PeerType() const override { return orb::ptColdfire; }
-  uint32_t ReceivedSec() const override { return 0; }
-  void SetReceivedSec(uint32_t) override {}
-  int UserId() const override { return 255; }
-  int CalibFactorFloatToInt() const override { return 1000; }
-  std::string ConnectedUsersText(std::string_view) override { return std::string(); }
-  std::string Check7902Report(std::string_view) override { return std::string(); }
-  std::string CheckDataPerSecondCounter() override { return std::string(); }
-  std::string LibraryVersionText() const override { return "1.0"; }
-};
 
 // A device whose buffer the benchmark fills itself; acknowledgements go
 // nowhere.
@@ -108,14 +96,14 @@ void Run(benchmark::State& state, orb::TQM_BaseDevice& device,
 
 void BM_USBFrames(benchmark::State& state) {
   TReplayDevice device(orb::QM_HID);
-  TBenchHost host;
+  orb::test::TQuietReportHost host(orb::ptColdfire);
   Run(state, device, std::make_unique<orb::TQM_USBDecoder>(host), Stream(false));
 }
 BENCHMARK(BM_USBFrames)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
 
 void BM_SerialFrames(benchmark::State& state) {
   TReplayDevice device(orb::QM_Serial);
-  TBenchHost host;
+  orb::test::TQuietReportHost host(orb::ptColdfire);
   Run(state, device, std::make_unique<orb::TQM_SerialDecoder>(host, orb::SystemClock()),
       Stream(true));
 }

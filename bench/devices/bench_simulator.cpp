@@ -8,23 +8,11 @@
 #include "devices/QM_ReportDevice.h"
 #include "devices/QM_Simulator.h"
 #include "support/AllocationCounter.h"
+#include "support/QuietReportHost.h"
 
 namespace {
 
 constexpr int64_t kSecondMs = 1000;
-
-class TBenchHost final : public orb::IBinaryReportHost {
- public:
-  orb::TQM_PeerType PeerType() const override { return orb::ptUnknown; }
-  uint32_t ReceivedSec() const override { return 0; }
-  void SetReceivedSec(uint32_t) override {}
-  int UserId() const override { return 255; }
-  int CalibFactorFloatToInt() const override { return 1000; }
-  std::string ConnectedUsersText(std::string_view) override { return std::string(); }
-  std::string Check7902Report(std::string_view) override { return std::string(); }
-  std::string CheckDataPerSecondCounter() override { return std::string(); }
-  std::string LibraryVersionText() const override { return "1.0"; }
-};
 
 // A device whose buffer the benchmark fills itself.
 class TReplayDevice final : public orb::TQM_BaseDevice {
@@ -71,7 +59,7 @@ void BM_DemoDecoder(benchmark::State& state) {
   const auto bytes = std::span(reinterpret_cast<const uint8_t*>(stream.data()), stream.size());
   TReplayDevice device;
   orb::TSourceCodecState codec;
-  TBenchHost host;
+  orb::test::TQuietReportHost host(orb::ptUnknown);
   orb::TQM_ReportDevice report(device, codec, std::make_unique<orb::TQM_DemoDecoder>(host));
   orb::TQM_ReportStruct record;
   std::string line;
@@ -101,7 +89,7 @@ BENCHMARK(BM_DemoDecoder)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
 void BM_SimulatorToRecords(benchmark::State& state) {
   orb::TFakeClock clock;
   orb::TQM_SimulShared shared;
-  TBenchHost host;
+  orb::test::TQuietReportHost host(orb::ptUnknown);
   orb::TSourceCodecState codec;
   orb::TQM_SimulDevice sim(-1, 0, clock, std::make_shared<orb::TEvent>(clock), shared);
   orb::TQM_ReportDevice report(sim, codec, std::make_unique<orb::TQM_DemoDecoder>(host));

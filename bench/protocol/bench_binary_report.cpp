@@ -5,22 +5,11 @@
 
 #include "protocol/QM_BinaryText.h"
 #include "support/AllocationCounter.h"
+#include "support/QuietReportHost.h"
 
 namespace {
 
 // The data path asks nothing of the host.
-class TIdleHost : public orb::IBinaryReportHost {
- public:
-  orb::TQM_PeerType PeerType() const override { return orb::ptColdfire; }
-  uint32_t ReceivedSec() const override { return 1; }
-  void SetReceivedSec(uint32_t) override {}
-  int UserId() const override { return 255; }
-  int CalibFactorFloatToInt() const override { return 1000; }
-  std::string ConnectedUsersText(std::string_view) override { return {}; }
-  std::string Check7902Report(std::string_view) override { return {}; }
-  std::string CheckDataPerSecondCounter() override { return {}; }
-  std::string LibraryVersionText() const override { return {}; }
-};
 
 // 24 channels at exponent 5, 1000 cycles apart.
 std::string MakeReport(uint16_t header, double first) {
@@ -45,7 +34,7 @@ struct TReports {
 void ToRecord(benchmark::State& state, uint16_t header) {
   const TReports reports(header);
   orb::TSourceCodecState codec;
-  TIdleHost host;
+  orb::test::TQuietReportHost host(orb::ptColdfire);
   orb::TQM_ReportStruct record;
   int64_t n = 0;
   const uint64_t start = orb::bench::AllocationCount();
@@ -61,7 +50,7 @@ void ToRecord(benchmark::State& state, uint16_t header) {
 void ToLine(benchmark::State& state, uint16_t header) {
   const TReports reports(header);
   orb::TSourceCodecState codec;
-  TIdleHost host;
+  orb::test::TQuietReportHost host(orb::ptColdfire);
   orb::TQM_ReportStruct record;
   std::string line;
   line.reserve(1024);

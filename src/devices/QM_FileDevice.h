@@ -80,7 +80,6 @@ class TQM_FileDeviceItem final : public TQM_BaseDevice {
   const bool FLoopForEver;
   std::ifstream FDataStream;
   bool FStreamOpen = false;
-  bool FAtEnd = false;
   std::string FRawLine;
   std::string FChunk;
   size_t FRawLineScanned = 0;
