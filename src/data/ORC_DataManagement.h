@@ -1,0 +1,294 @@
+#pragma once
+// The measurement store of a phase/frequency counter session. Every report
+// (a text line, a decoded binary report or a raw T1/T2/T3 line) becomes per
+// channel the phase, frequency, relative frequency, the differences to
+// channel 1 and to the preceding channel and the residual against the ideal
+// phase of the nominal frequency, in the mode and interval of the report's
+// header. Current values and 2048-entry history rings feed the views, the
+// three Allan stores, the virtual channels and the log and server strings.
+//
+// Ingestion runs on the report thread and holds the store lock for the whole
+// report, including the sampler, server and clock-alarm calls. Every other
+// operation that changes the store takes the lock too; reads take it as
+// well, so a view never sees half a report.
+//
+// Channels are numbered 1..24 (virtual channels too); arrays hold channel k
+// at index k - 1. Ingestion is split by job: ORC_Ingestion.cpp (the three
+// entry points and the report's course), ORC_Arithmetic.cpp (per-channel
+// arithmetic), ORC_Settings.cpp (device events and settings), ORC_Views.cpp
+// (read access of the views) and ORC_ReportStrings.cpp (log and server
+// strings).
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "data/App_DataManagement.h"
+#include "data/App_VirtAllanData.h"
+#include "data/QM_RawData.h"
+#include "logging/LogUnit.h"
+#include "protocol/QM_CommonTypes.h"
+#include "session/LogOptions.h"
+
+namespace orb {
+
+enum TTextModeORC {
+  tmPhase,
+  tmPhaseDiff,
+  tmFreqAbs,
+  tmFreqRel,
+  tmPhasePredecessor,
+  tmPhaseResiduum
+};
+
+// The quantities a graphic view plots.
+enum class TSeriesKind {
+  FrequDiff,
+  FrequDiffRelative,
+  PhaDiffPs,
+  PhaPredecessorPs,
+  TheoPhaseDiffPs,
+  AvgShort,
+  AvgLong
+};
+
+class TORC_DataManagement : public TDataManagement {
+ public:
+  static constexpr size_t kTextField = 27;  // a separator and 26 value characters
+  static constexpr size_t kRawField = 16;
+  static constexpr size_t kMaxTextData = kMaxDataChannels * kTextField;
+  static constexpr size_t kMaxRawData = kMaxDataChannels * kRawField;
+  static constexpr int kMaxODICards = 8;
+  static constexpr int kHeartbeatWords = 12;
+
+  // `options` gives the log and display number formats and outlives the
+  // store. allanDebug: the Allan stores write to this store's logger.
+  TORC_DataManagement(int aLogId, int aSessId, bool aSessIsCopy, const TLogOptionsSnapshot& options,
+                      bool allanDebug = false);
+  ~TORC_DataManagement() override;
+
+  // Where reports strings, server lines and clock-alarm checks go (nullptr:
+  // nowhere). Set while no report is being stored.
+  void SetSampler(IDataSampler* sampler);
+  void SetServerOutput(IDataServerOutput* server);
+  void SetClockAlarms(IClockAlarms* alarms);
+
+  // ---- Ingestion (report thread); true when the report was stored ----
+  // A text report: 4 header digits, then 27 characters per channel.
+  bool ExtractData(std::string_view BufCopy, int64_t aDeviceMs);
+  // A decoded binary report of type rt_Phase or rt_Double.
+  bool ExtractReport(const TQM_ReportStruct& report);
+  // A raw line: 4 header characters, then 16 characters of T1 T2 T3 per channel.
+  bool ExtractRawData(std::string_view BufCopy, int64_t aDeviceMs);
+
+  // ---- Device events and settings (any thread) ----
+  void Reset() override;
+  void DeviceOpened();
+  void BufferCleared(uint16_t header);
+  void IncLost();
+  void ReSync(const std::string& text);
+  // The next stored report takes new zero references for the differences.
+  void PhaseDiffResetted();
+  void SetNewHeader(uint16_t value);
+  void SetRawMode(int rawMs, bool avg);
+  bool Ref20MHz() const;
+  void SetRef20MHz(bool value);
+  void ResetAllan();
+  void ResetAllanPersist(int channel);  // -1: every channel
+  void BeginUpdate();
+  void EndUpdate();
+  // High-resolution channel settings; true when anything changed (the store
+  // is then reset).
+  bool AddOHRData(const TOHRSettings& settings);
+  double GetNomFreq(int k) const;
+  // Value 0 and channels outside 1..24 change nothing.
+  void SetNomFreq(int k, double Value);
+  double GetNomFreqUser(int k) const;
+  double GetNomFrequCalculated(int k) const;
+  int AllanDecay() const;
+  void SetAllanDecay(int value);
+
+  bool PLLError() const;
+  void SetPLLError(bool value);
+  bool AddLogStrings() const;
+  void SetAddLogStrings(bool value);
+  bool LocalServerRunning() const;
+  void SetLocalServerRunning(bool value);
+  bool ScramblerTrim() const;
+  void SetScramblerTrim(bool value);
+  int MultiId() const;
+  void SetMultiId(int value);
+  int Lost() const;
+  bool IsPhaseDiffResetted() const;
+  void SetORCtimeString(const std::string& value);
+  std::string ORCtimeString() const;
+
+  // ---- Allan stores (am selects the store) ----
+  TInt64Array GetADEVCounts(TAllanMode am) const;
+  TDoubleArray GetAllanGraphicValues(TAllanMode am, int channel) const;
+  int GetAllanLastTau(TAllanMode am) const;
+  TPersistArray GetAllanPersistValues(TAllanMode am, int channel) const;
+  TDoubleArray GetAllanTextValues(TAllanMode am, int channel) const;
+  TAllanMinMax GetAllanActualYPowerMinMax(TAllanMode am, int channel) const;
+  TAllanMinMax GetAllanYPowerMinMax(TAllanMode am, int channel) const;
+  std::string GetAllanTauCaption(TAllanMode am, int len, int intervalMs) const;
+  // Why the Allan mode has no data in the current measurement mode; empty
+  // when it has.
+  std::string CheckAllanMode(TAllanMode am) const;
+
+  // Current values of channel k (1..24; 0 or a cleared phase outside).
+  Phase GetPhase(int k) const;
+  Phase GetPhaseRes(int k) const;
+  Phase GetPhaseDiff(int k) const;
+  Phase GetPhasePreDiff(int k) const;
+  double GetFrequency(int k) const;
+  double GetFrequencyRelative(int k) const;
+  double GetPhaseResNs(int k) const;
+  int GetPhaseDecimals(int k) const;
+  // History rings at ring position x (0..2047): the stored phase, frequency
+  // and residual [ps].
+  Phase GetPhaseDLL(int k, int x) const;
+  double GetFrequencyAt(int k, int x) const;
+  double GetPhaseResPsAt(int k, int x) const;
+
+ private:
+  using TRingValues = std::array<double, kRingSize>;
+  using TRingPhases = std::array<Phase, kRingSize>;
+  template <typename T>
+  using TPerChannel = std::array<T, kMaxDataChannels>;
+
+  // Ingestion (ORC_Ingestion.cpp).
+  void Prologue(int64_t deviceMs, bool storeTime, std::string_view operation);
+  void CheckAllanIgnoreFrequ(std::string_view operation);
+  bool BeforeExtractData(std::string_view text);
+  void ClearSamplerStrings();
+  bool AfterExtractData();
+  void StoreChannelCount(int n);
+  bool ParseTextValues(std::string_view line, int n);
+  void AddReportValues(const TQM_ReportStruct& report, int n);
+  bool ReportInternalException(std::string_view operation, const std::exception& e);
+  void CheckClockAlarms(std::string& logAlarm);
+  void FeedAllan(bool modeConditions);
+  void TrimZeroReferences();
+  void BlankODIText();
+
+  // Per-channel arithmetic (ORC_Arithmetic.cpp); k from 1.
+  void AddPhaseValue(const Phase& phase, int k);
+  void AddFrequencyValue(double x, int k);
+  void AddPhaseDiffValue(Phase value, int k);
+  void CalculateFrequency(int k);
+  void CalculateFrequencies(int k);
+  void CalculatePhaseDifferences(int k);
+  void CalculateTheoPhaseOffset(int k);  // -1: every channel
+  void ClearTheoPhaseOffset(int k);
+  Phase IdealPhaseOf(int k) const;
+
+
+  int Mode() const;  // of the stored reports' header
+  static bool IsPhaseMode(int mode) { return mode == 0 || mode == 1; }
+  static bool IsFrequencyMode(int mode) { return mode == 2 || mode == 3; }
+  static bool IsDifferenceMode(int mode) { return mode == 4 || mode == 5; }
+  static constexpr int kRawMode = 6;
+
+  // FDbgTag + the text, built only when the logger writes anywhere.
+  template <typename MakeText>
+  void LogLazy(MakeText&& makeText) const {
+    if (LogActive(LogId())) Log(makeText());
+  }
+
+  const TLogOptionsSnapshot& FOptions;
+  IDataSampler* FSampler = nullptr;
+  IDataServerOutput* FServer = nullptr;
+  IClockAlarms* FAlarms = nullptr;
+
+  // Current values.
+  TPerChannel<Phase> PPhase{};
+  TPerChannel<Phase> PPhaseOld{};
+  TPerChannel<Phase> PPhaseZeroOffset{};
+  TPerChannel<bool> FOriginSet{};  // PPhaseZeroOffset holds an origin
+  TPerChannel<Phase> PPhaseRes{};
+  TPerChannel<Phase> PPhaDiffZero{};
+  TPerChannel<Phase> PPhaPredecessorZero{};
+  TPerChannel<Phase> PPhaseDiff{};
+  TPerChannel<Phase> PPhasePreDiff{};
+  TPerChannel<int> FPhaseDecimals{};
+  TPerChannel<double> FFrequency{};
+  TPerChannel<double> FFrequencyRelative{};
+  TPerChannel<double> FrequGltt{};
+  TPerChannel<double> FNom_Frequ{};
+  TPerChannel<bool> FNom_FrequUser{};
+  TPerChannel<long double> FIntervalCount{};
+  TPerChannel<long double> FtheoNomFreqPerInterval{};
+  TPerChannel<double> FPhaseRes_ns{};
+  TPerChannel<bool> FSuppressFirstFrequency{};
+  TPerChannel<long double> FOHRFactors{};
+
+  // History rings, per channel.
+  std::vector<TRingPhases> PPhaseDLL;
+  std::vector<TRingValues> FPhaDiff;
+  std::vector<TRingValues> FPhaPredecessor;
+  std::vector<TRingValues> FFrequencies;
+  std::vector<TRingValues> FPhaseRes_ps;
+  std::vector<TRingValues> FAvgShort;
+  std::vector<TRingValues> FAvgLong;
+  std::array<int64_t, kRingSize> FORCTime{};
+
+  // Store-wide state.
+  int64_t FDeviceMs = -1;
+  int64_t FIntervalMs = -1;
+  long double Ftheo10MHzPerInterval = 0;
+  int FLetzterKanal = 0;
+  int FWriteX = 0;  // hsNone write position of the report being stored
+  bool FPhaseDiffResetted = true;
+  bool FIgnoreFirstPhase = false;
+  bool FAllanIgnorePhase = true;
+  bool FAllanIgnoreFrequ = true;
+  std::array<std::unique_ptr<TVirtAllanData>, 3> FAllanData;
+  TQM_RawData FRawData;
+  bool FPLLError = false;
+  bool FAddLogStrings = false;
+  bool FLocalServerRunning = false;
+  bool FScramblerTrim = false;
+  bool FDeviceOHRSet = false;
+  bool FEqualOHRSettings = true;
+  int FUpdateCounter = 0;
+  bool FResetAllanNeeded = false;
+  bool FResetRawDataNeeded = false;
+  int FLost = 0;
+  int FMultiId = -1;
+  std::string FSyncTime;
+  std::string FORCtimeString;
+  std::array<double, kMaxDataChannels> FAllanInput{};  // one Allan sample
+  std::array<double, kMaxDataChannels> FAlarmInput{};
+  // The values of a text line, read before any is stored.
+  std::array<Phase, kMaxDataChannels> FParsed{};
+  std::array<int, kMaxDataChannels> FParsedDecimals{};
+  std::array<double, kMaxDataChannels> FParsedFrequency{};
+  std::string FAlarmText;
+  std::string FAlarmEnded;
+
+  // The report strings of the current report, one per log type; emptied
+  // before every report.
+  std::string FSamplerPhaseValuesString;
+  std::string FSamplerFrequencyValuesString;
+  std::string FSamplerPhaseDiffValuesString;
+  std::string FSamplerRawDataString;
+  std::string FSamplerPhasePredecessorValuesString;
+  std::string FSamplerADEVValuesString;
+  std::string FSamplerVirtualPhaseResValuesString;
+  std::string FSamplerVirtualFreqAbsValuesString;
+  std::string FSamplerVirtualFreqRelValuesString;
+  std::string FSamplerVirtualADEVValuesString;
+  std::string FSamplerPhaseResiduumValuesString;
+  std::string FSamplerVirtualPhaseDiffValuesString;
+  std::string FSamplerVirtualPhasePrevValuesString;
+
+  // Digital inputs.
+  std::string FODIs_HEX;
+};
+
+}  // namespace orb
