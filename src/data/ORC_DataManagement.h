@@ -127,6 +127,94 @@ class TORC_DataManagement : public TDataManagement {
   void SetORCtimeString(const std::string& value);
   std::string ORCtimeString() const;
 
+  // ---- Series for the graphic view ----
+  // anz values from ring position startX on (wrapping at 2048) of channel
+  // kanal, or of virtual channel kanal. Empty for a channel outside 1..24,
+  // anz <= 0, or when the current mode has no such values. The filling form
+  // reuses the caller's buffer.
+  void ReadSeries(TSeriesKind kind, bool virtualChannel, int kanal, int anz, int startX,
+                  TDoubleArray& result) const;
+  // Frequency - nominal [Hz]; not in difference modes.
+  TDoubleArray GetFrequDiff(bool virtualChannel, int kanal, int anz, int startX) const;
+  // (frequency - nominal) / nominal; 0 while the channel has no nominal.
+  TDoubleArray GetFrequDiffRelative(bool virtualChannel, int kanal, int anz, int startX) const;
+  // Differences to channel 1 / to the preceding channel in ps; not in
+  // frequency modes, and only with a nominal frequency of channel kanal.
+  TDoubleArray GetPhaDiffPs(bool virtualChannel, int kanal, int anz, int startX) const;
+  TDoubleArray GetPhaPredecessorPs(bool virtualChannel, int kanal, int anz, int startX) const;
+  // Residuals in ps in modes 0, 1 and 6; empty when the range holds a report
+  // without nominal frequency.
+  TDoubleArray GetTheoPhaseDiffPs(bool virtualChannel, int kanal, int anz, int startX) const;
+  TDoubleArray GetAvgShort(bool virtualChannel, int kanal, int anz, int startX) const;
+  TDoubleArray GetAvgLong(bool virtualChannel, int kanal, int anz, int startX) const;
+  // Why a series is empty; empty when it has data.
+  std::string GetFrequDiffNoData() const;
+  std::string GetPhaDiffPsNoData(int kanal) const;
+  std::string GetTheoPhaseDiffPsNoData(int kanal) const;
+
+  // The newest value of every channel 1..ChannelCount (virtual: of the
+  // virtual channels with those numbers); empty when the mode has none.
+  TDoubleArray GetLastFrequDiff(bool virtualChannel) const;
+  TDoubleArray GetLastFrequDiffRelative(bool virtualChannel) const;
+  TDoubleArray GetLastPhaDiffPs(bool virtualChannel) const;
+  TDoubleArray GetLastPhaPredecessorPs(bool virtualChannel) const;
+  TDoubleArray GetLastTheoPhaseDiffPs(bool virtualChannel) const;
+  // Read at the newest hsShort / hsLong position.
+  TDoubleArray GetLastAvgShort(bool virtualChannel) const;
+  TDoubleArray GetLastAvgLong(bool virtualChannel) const;
+
+  // Phases less a ramp of plotX mod 256 steps, re-referenced every 256
+  // values (the scrambler in "Trim").
+  TDoubleArray GetPhaseTrim(int kanal, int startX, int anz, int plotX) const;
+  TDoubleArray GetLastPhaseTrim(int plotX) const;
+
+  // ---- Text view ----
+  bool IsTextModeEnabled(TTextModeORC aMode) const;
+  bool IsTextRawDataEnabled() const;
+  std::string_view GetTextModeCaption(TTextModeORC aMode) const;
+  std::string_view GetTextModeVirtualCaption(TTextModeORC aMode) const;
+  // Channels 1..ChannelCount (virtual: 1..VirtualChannelCount); else empty.
+  std::string GetTextModeString(TTextModeORC aMode, int kanal) const;
+  std::string GetTextModeVirtualString(TTextModeORC aMode, int kanal) const;
+  static std::string_view GetTextRawDataCaption() { return "T1   T2   T3"; }
+  std::string GetTextRawDataString(int kanal) const;
+  // The channel's current frequency is outside its clock alarm limits.
+  bool HasClockAlarm(int kanal) const;
+
+  // ---- Device words (report thread) and their reads ----
+  // A time stamp in units of 100 ms; whole seconds mark the ring position.
+  void AddTimeStamp(int64_t time100ms);
+  // Values stored from the newest whole-second time stamp on; 0 before one.
+  int GetNewCountTimeStamp(int startX) const;
+  int TimeCount() const;
+  int TimeIndex() const;
+  int64_t GetORCTimeGraphic(int x) const;
+  int64_t LastORCTime() const;  // -1 while the ring is empty
+  int64_t LastTimeStamp() const;
+
+  // A digital-input line: 5 header characters, then 9 characters per card.
+  bool AddODI(std::string_view BufCopy);
+  uint32_t GetODI(int card) const;  // cards 1..8
+  int ODICount() const;
+  std::string ODIText() const;
+  void SetOnODICount(TOnInt handler);
+
+  // Device status words from a text line or a binary report.
+  void AddHeartbeat(std::string_view s, int64_t aDeviceMs);
+  void AddHeartbeat(const TQM_ReportStruct& report);
+  // The text of the last heartbeat, once; then empty until the next.
+  std::string GetHeartbeatString();
+  uint32_t GetESPTransmitBufferAmount();
+  uint32_t GetESPTransmitBufferHighAmount() const;
+
+  // Averages: values[i] / count for channel i + 1 at the hsShort / hsLong
+  // write position, then the ring advances and OnShortAverage /
+  // OnLongAverage follow.
+  void AddShort(std::span<const double> values, int count);
+  void AddLong(std::span<const double> values, int count);
+  void SetOnShortAverage(TOnSender handler);
+  void SetOnLongAverage(TOnSender handler);
+
   // ---- Allan stores (am selects the store) ----
   TInt64Array GetADEVCounts(TAllanMode am) const;
   TDoubleArray GetAllanGraphicValues(TAllanMode am, int channel) const;
@@ -187,6 +275,19 @@ class TORC_DataManagement : public TDataManagement {
   void ClearTheoPhaseOffset(int k);
   Phase IdealPhaseOf(int k) const;
 
+  // Views (ORC_Views.cpp, ORC_TextView.cpp, ORC_DeviceWords.cpp).
+  void CalculateVirtualChannel(int k);
+  void ResetViews();
+  bool SeriesCondition(TSeriesKind kind, int kanal) const;
+  double SeriesValue(TSeriesKind kind, bool virtualChannel, int kanal, size_t x) const;
+  double PhysicalValue(TSeriesKind kind, size_t i, size_t x) const;
+  TDoubleArray Latest(TSeriesKind kind, bool virtualChannel) const;
+  Phase TrimRamp(int p) const;
+  bool IsAverageCaption() const;
+  // The text of a text mode for channel or virtual channel kanal in `format`.
+  void AppendModeText(std::string& out, TTextModeORC mode, bool virtualChannel, int kanal,
+                      const NumberFormat& format) const;
+  void AddAverage(std::span<const double> values, int count, THorizontalScale scale);
 
   int Mode() const;  // of the stored reports' header
   static bool IsPhaseMode(int mode) { return mode == 0 || mode == 1; }
@@ -235,6 +336,8 @@ class TORC_DataManagement : public TDataManagement {
   std::vector<TRingValues> FPhaseRes_ps;
   std::vector<TRingValues> FAvgShort;
   std::vector<TRingValues> FAvgLong;
+  std::vector<TRingValues> FVirtFrequencies;  // per virtual channel
+  std::vector<TRingValues> FVirtPhaseRes_ps;
   std::array<int64_t, kRingSize> FORCTime{};
 
   // Store-wide state.
@@ -287,8 +390,26 @@ class TORC_DataManagement : public TDataManagement {
   std::string FSamplerVirtualPhaseDiffValuesString;
   std::string FSamplerVirtualPhasePrevValuesString;
 
-  // Digital inputs.
+  // Virtual channels.
+  TPerChannel<Phase> PVirtPhase{};
+  TPerChannel<Phase> PVirtPhaseDiff{};
+  TPerChannel<Phase> PVirtPhasePreDiff{};
+  TPerChannel<double> FVirtPhaseRes_ns{};
+  TPerChannel<double> FVirtFrequency{};
+  TPerChannel<double> FVirtFrequencyRelative{};
+
+  // Digital inputs, time stamps, heartbeat.
+  std::array<uint32_t, kMaxODICards> FODI{};
+  int FODICount = 0;
   std::string FODIs_HEX;
+  TOnInt FOnODICount;
+  TOnSender FOnShortAverage;
+  TOnSender FOnLongAverage;
+  int FTimeCount = 0;
+  int FTimeIndex = -1;
+  std::array<uint32_t, kHeartbeatWords> FHeartbeat{};
+  std::string FHeartbeatString;
+  uint32_t FhighAmount = 0;
 };
 
 }  // namespace orb

@@ -443,6 +443,13 @@ bool TORC_DataManagement::AfterExtractData() {
 
   FeedAllan(true);
 
+  try {
+    for (int k = 1; k <= VirtualChannelCount(); ++k) CalculateVirtualChannel(k);
+  } catch (const std::exception&) {
+    LogError(".AfterExtractData - virtual channels failed");
+    throw;
+  }
+
   if (valid) FPhaseDiffResetted = false;
   SetSync(SyncReset());
   FSyncTime.clear();

@@ -34,6 +34,8 @@ TORC_DataManagement::TORC_DataManagement(int aLogId, int aSessId, bool aSessIsCo
       FPhaseRes_ps(kMaxDataChannels),
       FAvgShort(kMaxDataChannels),
       FAvgLong(kMaxDataChannels),
+      FVirtFrequencies(kMaxDataChannels),
+      FVirtPhaseRes_ps(kMaxDataChannels),
       FRawData(aLogId) {
   Log(".Create");
   const int allanLog = allanDebug ? aLogId : -1;
@@ -41,8 +43,8 @@ TORC_DataManagement::TORC_DataManagement(int aLogId, int aSessId, bool aSessIsCo
     FAllanData[mode] = std::make_unique<TVirtAllanData>(allanLog, kTauMax, mode);
   }
   FOHRFactors.fill(1.0L);
-  for (auto* rings :
-       {&FPhaDiff, &FPhaPredecessor, &FFrequencies, &FPhaseRes_ps, &FAvgShort, &FAvgLong}) {
+  for (auto* rings : {&FPhaDiff, &FPhaPredecessor, &FFrequencies, &FPhaseRes_ps, &FAvgShort,
+                      &FAvgLong, &FVirtFrequencies, &FVirtPhaseRes_ps}) {
     for (TRingValues& ring : *rings) ring.fill(0);
   }
   Reset();
@@ -86,6 +88,7 @@ void TORC_DataManagement::Reset() {
     FPLLError = false;
     FRawData.Reset();
     ResetAllan();
+    ResetViews();
   }
   TDataManagement::Reset();
 }
