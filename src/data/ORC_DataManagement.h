@@ -289,6 +289,16 @@ class TORC_DataManagement : public TDataManagement {
                       const NumberFormat& format) const;
   void AddAverage(std::span<const double> values, int count, THorizontalScale scale);
 
+  // Report strings (ORC_ReportStrings.cpp).
+  // A kind of string is built when a log definition needs it, or for the
+  // plain kinds when the data server runs.
+  bool NeedsString(int bit) const;
+  void GenerateSamplerStrings();
+  void GenerateRawDataString(std::string& out) const;
+  void AddSamplerStrings(std::string_view alarmText);
+  void AddSamplerStringsRawData();
+  void SendServerLines();
+
   int Mode() const;  // of the stored reports' header
   static bool IsPhaseMode(int mode) { return mode == 0 || mode == 1; }
   static bool IsFrequencyMode(int mode) { return mode == 2 || mode == 3; }
@@ -389,6 +399,11 @@ class TORC_DataManagement : public TDataManagement {
   std::string FSamplerPhaseResiduumValuesString;
   std::string FSamplerVirtualPhaseDiffValuesString;
   std::string FSamplerVirtualPhasePrevValuesString;
+
+  TReportStrings FReportStrings;  // reused, so steady state allocates nothing
+  TReportStrings FVirtualReportStrings;
+  std::string FColumnText;
+  std::string FServerLine;
 
   // Virtual channels.
   TPerChannel<Phase> PVirtPhase{};

@@ -304,6 +304,15 @@ bool TORC_DataManagement::ExtractRawData(std::string_view BufCopy, int64_t aDevi
         CalculateFrequency(k);
       }
       FeedAllan(false);
+      if (FAddLogStrings && aDeviceMs >= 0) {
+        GenerateSamplerStrings();
+        AddSamplerStrings({});
+      } else {
+        LogLazy([&] {
+          return std::string(".ExtractRawData FAddLogStrings=") +
+                 (FAddLogStrings ? "True" : "False") + " DeviceMs=" + IntText(aDeviceMs);
+        });
+      }
     } else {
       Log(".ExtractRawData NOT PhaseValid");
     }
@@ -448,6 +457,31 @@ bool TORC_DataManagement::AfterExtractData() {
   } catch (const std::exception&) {
     LogError(".AfterExtractData - virtual channels failed");
     throw;
+  }
+
+  if (FAddLogStrings && FDeviceMs >= 0) {
+    try {
+      if (mode != kRawMode) {
+        GenerateSamplerStrings();
+        AddSamplerStrings(logAlarm);
+      } else {
+        AddSamplerStringsRawData();
+      }
+    } catch (const std::exception&) {
+      LogError(".AfterExtractData - MultiSampler failed");
+      throw;
+    }
+    try {
+      SendServerLines();
+    } catch (const std::exception&) {
+      LogError(".AfterExtractData - server failed");
+      throw;
+    }
+  } else {
+    LogLazy([&] {
+      return std::string(".AfterExtraceData: FAddLogStrings=") +
+             (FAddLogStrings ? "True" : "False") + " DeviceMs=" + IntText(FDeviceMs);
+    });
   }
 
   if (valid) FPhaseDiffResetted = false;
