@@ -13,11 +13,13 @@
 // well, so a view never sees half a report.
 //
 // Channels are numbered 1..24 (virtual channels too); arrays hold channel k
-// at index k - 1. Ingestion is split by job: ORC_Ingestion.cpp (the three
+// at index k - 1. The class is split by job: ORC_Ingestion.cpp (the three
 // entry points and the report's course), ORC_Arithmetic.cpp (per-channel
-// arithmetic), ORC_Settings.cpp (device events and settings), ORC_Views.cpp
-// (read access of the views) and ORC_ReportStrings.cpp (log and server
-// strings).
+// arithmetic), ORC_Settings.cpp (creation, device events and settings),
+// ORC_Views.cpp (virtual channels, series and latest values),
+// ORC_TextView.cpp (text-view texts), ORC_DeviceWords.cpp (digital inputs,
+// time stamps, heartbeat, averages), ORC_Allan.cpp (the Allan stores' reads)
+// and ORC_ReportStrings.cpp (log and server strings).
 
 #include <array>
 #include <cstdint>
