@@ -14,6 +14,9 @@ namespace {
 struct TNullSampler : orb::IDataSampler {
   void AddStrings(int, bool, const orb::TReportStrings&) override {}
   void AddStringsVirtual(int, bool, const orb::TReportStrings&) override {}
+  void AddStringsSpecial(int, bool, const orb::TReportStrings&) override {}
+  void SetSessionSyncTime(int, bool, std::string_view) override {}
+  void AddWarning(int, bool, std::string_view) override {}
   void UpdateSession(int, bool, int, std::string_view) override {}
 };
 

@@ -15,6 +15,9 @@ struct TNullSampler : orb::IDataSampler {
     benchmark::DoNotOptimize(s[0].size());
   }
   void AddStringsVirtual(int, bool, const orb::TReportStrings&) override {}
+  void AddStringsSpecial(int, bool, const orb::TReportStrings&) override {}
+  void SetSessionSyncTime(int, bool, std::string_view) override {}
+  void AddWarning(int, bool, std::string_view) override {}
   void UpdateSession(int, bool, int, std::string_view) override {}
 };
 

@@ -43,20 +43,6 @@ void TDataManagement::LogError(std::string_view text) const {
   LogErrorText(FLogId, line);
 }
 
-template <typename Call>
-void TDataManagement::Deliver(Call call) {
-  IMainThreadPoster* poster;
-  {
-    TLock lock(FLockObj);
-    poster = FPoster;
-  }
-  if (poster != nullptr) {
-    poster->Post(std::move(call));
-  } else {
-    call();
-  }
-}
-
 bool TDataManagement::SetChannelCount(int n) {
   TOnInt handler;
   {

@@ -20,6 +20,7 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "data/App_CommonTypes.h"
 #include "data/DataSinks.h"
@@ -124,6 +125,21 @@ class TDataManagement {
   void Log(std::string_view text) const;
   void LogError(std::string_view text) const;
 
+  // Runs an event call directly, or hands it to the main-thread poster.
+  template <typename Call>
+  void Deliver(Call call) {
+    IMainThreadPoster* poster;
+    {
+      TLock lock(FLockObj);
+      poster = FPoster;
+    }
+    if (poster != nullptr) {
+      poster->Post(std::move(call));
+    } else {
+      call();
+    }
+  }
+
   mutable std::recursive_mutex FLockObj;
 
  private:
@@ -132,9 +148,6 @@ class TDataManagement {
     int FirstX = 0;  // oldest value
     int LaufX = 0;   // the next value goes here
   };
-
-  template <typename Call>
-  void Deliver(Call call);
 
   const int FLogId;
   const int FSessId;

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <functional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -21,16 +22,40 @@ class IDataSampler {
   virtual ~IDataSampler() = default;
   virtual void AddStrings(int SessId, bool SessIsCopy, const TReportStrings& Strings) = 0;
   virtual void AddStringsVirtual(int SessId, bool SessIsCopy, const TReportStrings& Strings) = 0;
-  // Code 5: lines lost; code 10: the LTV channels changed.
+  // The strings of a raw-data report.
+  virtual void AddStringsSpecial(int SessId, bool SessIsCopy, const TReportStrings& Strings) = 0;
+  // The device time of the next strings ("seconds<separator>tenths"), or empty.
+  virtual void SetSessionSyncTime(int SessId, bool SessIsCopy, std::string_view SyncTime) = 0;
+  // A line of its own in the log files (a clock alarm).
+  virtual void AddWarning(int SessId, bool SessIsCopy, std::string_view Text) = 0;
+  // Code 1: channel count changed; 3: header changed; 5: lines lost or
+  // resynchronised (with a message); 7: data lost; 10: the LTV channels
+  // changed.
   virtual void UpdateSession(int SessId, bool SessIsCopy, int Code, std::string_view Text) = 0;
 };
 
 // The data server of the session's source: one report line of a type
-// (3: "LTVLOG", 4: "LTVDIFFLOG").
+// (0: phase, 1: frequency, 2: phase difference, 5: difference to the
+// preceding channel, 3: "LTVLOG", 4: "LTVDIFFLOG").
 class IDataServerOutput {
  public:
   virtual ~IDataServerOutput() = default;
   virtual void AddServerLine(int MultiId, int LineType, std::string_view Line) = 0;
+};
+
+// The clock alarm definitions of the session.
+class IClockAlarms {
+ public:
+  virtual ~IClockAlarms() = default;
+  // The frequencies of channels 1..n (channel k at index k - 1). Sets
+  // AlarmText to the text of an alarm that began and EndedText to that of
+  // alarms that ended; both stay empty when nothing changed.
+  virtual void CheckFrequencies(std::span<const double> Frequencies, std::string& AlarmText,
+                                std::string& EndedText) = 0;
+  // Alarm texts also go into the log files.
+  virtual bool LogAlarm() const = 0;
+  // True when the frequency of channel k (from 1) is outside its alarm limits.
+  virtual bool CheckFrequency(int Channel, double Frequency) const = 0;
 };
 
 // Hands work to the main thread and returns at once; the work runs later on

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "data/App_PhaseMath.h"
 #include "logging/LogUnit.h"
 #include "platform/NumberFormat.h"
 
@@ -23,13 +24,6 @@ std::string PhaseText(const Phase& phase) {
 }
 
 std::string BoolText(bool value) { return value ? "True" : "False"; }
-
-// Whole part and fraction of an extended value; a whole part beyond 64 bits
-// stays in the fraction.
-Phase SplitExtended(long double whole, long double fraction) {
-  if (!(std::fabs(whole) < 9.2e18L)) return Phase{0, static_cast<double>(whole + fraction)};
-  return Phase{static_cast<int64_t>(whole), static_cast<double>(fraction)};
-}
 
 // sum / count with the whole part divided as an integer, so that no period
 // is lost however large the whole part is.
@@ -125,17 +119,11 @@ void TQM_RawData::Calculate(int Kanal, uint16_t T1, uint16_t T2, uint16_t T3) {
 }
 
 Phase TQM_RawData::IdealPhase(size_t k) const {
-  const long double perMs = FtheoNomFreqPerInterval[k];
-  const long double e = FIntervalCount[k] * perMs;
-  if (perMs != std::trunc(perMs)) {
-    const long double whole = std::trunc(e);
-    return SplitExtended(whole, e - whole);
-  }
-  return SplitExtended(std::nearbyint(e), 0);
+  return orb::IdealPhase(FIntervalCount[k], FtheoNomFreqPerInterval[k]);
 }
 
 Phase TQM_RawData::IdealPhaseOHR(size_t k) const {
-  return SplitExtended(std::nearbyint(FIntervalCount[k] * kOHRPeriodsPerMs), 0);
+  return RoundedPhase(FIntervalCount[k] * kOHRPeriodsPerMs);
 }
 
 void TQM_RawData::AddPhase(const Phase& aPhase, int kanal) {

@@ -43,6 +43,8 @@ void LogErrorText(int id, std::string_view text);  // "ERROR: " + text
 void LogAppendText(int id, std::string_view text);
 void LogBreak(int id);
 void LogException(int id, std::string_view text, const std::exception& exception);
+// The exception's class name, demangled ("std::out_of_range").
+std::string ExceptionClassName(const std::exception& exception);
 
 template <typename MakeText>
 void LogDebugLazy(int id, MakeText&& makeText) {

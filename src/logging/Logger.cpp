@@ -22,14 +22,15 @@ constexpr std::string_view kNoStack = "(not available)";
 
 const char* BoolText(bool value) { return value ? "True" : "False"; }
 
-std::string ClassName(const std::exception& exception) {
+}  // namespace
+
+std::string ExceptionClassName(const std::exception& exception) {
   const char* mangled = typeid(exception).name();
   int status = 0;
   std::unique_ptr<char, decltype(&std::free)> demangled(
       abi::__cxa_demangle(mangled, nullptr, nullptr, &status), &std::free);
   return status == 0 && demangled ? std::string(demangled.get()) : std::string(mangled);
 }
-}  // namespace
 
 TLogger::TLogger(int id, IClock& clock) : Fid(id), FClock(clock) { FLine.reserve(256); }
 
@@ -80,7 +81,7 @@ void TLogger::LogException(std::string_view text, const std::exception& exceptio
   std::lock_guard lock(FLockObj);
   if (FLogFile.IsOpen()) FErrorOccurred = true;
   Emit("ERROR: ", text);
-  Emit("EXCEP: ", ClassName(exception) + " " + exception.what());
+  Emit("EXCEP: ", ExceptionClassName(exception) + " " + exception.what());
   // A caught exception carries no record of where it was thrown.
   Emit("STACK: ", kNoStack);
   if (!FLogFile.IsOpen() && FSaveEnabled) DumpSavedLines();

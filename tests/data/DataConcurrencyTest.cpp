@@ -18,6 +18,9 @@ struct THeaderReadingSampler : IDataSampler {
     Sum += c[1];
   }
   void AddStringsVirtual(int, bool, const TReportStrings&) override {}
+  void AddStringsSpecial(int, bool, const TReportStrings&) override {}
+  void SetSessionSyncTime(int, bool, std::string_view) override {}
+  void AddWarning(int, bool, std::string_view) override {}
   void UpdateSession(int, bool, int, std::string_view) override {}
   TLTV_DataManagement* Store = nullptr;
   double Sum = 0;

@@ -27,6 +27,9 @@ struct TRecordingSampler : IDataSampler {
   void AddStringsVirtual(int, bool, const TReportStrings& strings) override {
     Virtual.push_back(strings);
   }
+  void AddStringsSpecial(int, bool, const TReportStrings&) override {}
+  void SetSessionSyncTime(int, bool, std::string_view) override {}
+  void AddWarning(int, bool, std::string_view) override {}
   void UpdateSession(int, bool, int code, std::string_view text) override {
     Updates.push_back(std::to_string(code) + ":" + std::string(text));
   }

@@ -7,6 +7,7 @@
 #include <limits>
 #include <vector>
 
+#include "NbsReference.h"
 #include "logging/LogUnit.h"
 #include "support/TempFolder.h"
 
@@ -15,19 +16,8 @@ namespace {
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
-// The NBS test data sets (NIST SP 1065): 9 frequency values, and 1000 values
-// from the minimal-standard generator.
-const std::vector<double> kNbs9 = {892, 809, 823, 798, 671, 644, 883, 903, 677};
-
-std::vector<double> Nbs1000() {
-  std::vector<double> values;
-  int64_t n = 1234567890;
-  for (int i = 0; i < 1000; ++i) {
-    values.push_back(static_cast<double>(n) / 2147483647.0);
-    n = 16807 * n % 2147483647;
-  }
-  return values;
-}
+using test::kNbs9;
+using test::Nbs1000;
 
 // Feeds one single-channel sample per value.
 void Feed(TVirtAllanData& store, const std::vector<double>& values) {
@@ -62,11 +52,7 @@ TEST(VirtAllanData, FrequencyModeMatchesNbsNinePointSet) {
 TEST(VirtAllanData, FrequencyModeMatchesNbsThousandPointSet) {
   TVirtAllanData store(-1, 19, amFreq);
   Feed(store, Nbs1000());
-  const struct {
-    int64_t factor;
-    double adev;
-  } cases[] = {{1, 2.922319e-01}, {10, 9.965736e-02}, {100, 3.897804e-02}};
-  for (const auto& c : cases) {
+  for (const auto& c : test::kNbs1000Adev) {
     EXPECT_NEAR(store.GetAdev(0, TauIndex(store, c.factor)), c.adev, c.adev * 1e-6)
         << "m=" << c.factor;
   }
