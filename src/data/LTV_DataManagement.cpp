@@ -36,12 +36,6 @@ bool ReadLogNumber(std::string_view text, double& value, const NumberFormat& for
   return true;
 }
 
-std::string IntText(int64_t value) {
-  std::string text;
-  AppendIntText(text, value);
-  return text;
-}
-
 std::string_view BoolText(bool value) { return value ? "True" : "False"; }
 
 THorizontalScale ScaleOf(TTextModeLTV mode) {
@@ -96,7 +90,7 @@ bool TLTV_DataManagement::AddLTV(std::string_view BufCopy) {
   const NumberFormat& format = options->FormatSettingsLog;
   std::string_view s = BufCopy.size() > kHeaderLength ? BufCopy.substr(kHeaderLength) : "";
   if (s.size() > kMaxLineData) {
-    AddError(31, "LTV data too long! Truncated to " + IntText(kMaxLineData) + " Bytes!");
+    AddError(31, "LTV data too long! Truncated to " + IntToText(kMaxLineData) + " Bytes!");
     s = s.substr(0, kMaxLineData);
   }
   const int n = static_cast<int>(s.size() / kFieldLength);
@@ -138,7 +132,7 @@ bool TLTV_DataManagement::AddLTV(std::string_view BufCopy) {
 
   const int oldCount = ChannelCount();
   if (n != oldCount) {
-    LogDebugLazy(LogId(), [&] { return DbgTag() + ": LTVCount=" + IntText(n); });
+    LogDebugLazy(LogId(), [&] { return DbgTag() + ": LTVCount=" + IntToText(n); });
     if (SetChannelCount(n) && oldCount > 0 && FSampler != nullptr) {
       FSampler->UpdateSession(SessId(), SessIsCopy(), 10, "");
     }
@@ -280,7 +274,7 @@ void TLTV_DataManagement::AddLong(std::span<const double> values, int count) {
 void TLTV_DataManagement::AddAverage(std::span<const double> values, int count,
                                      THorizontalScale scale) {
   const bool isShort = scale == hsShort;
-  Log((isShort ? ".AddShort count=" : ".AddLong count=") + IntText(count));
+  Log((isShort ? ".AddShort count=" : ".AddLong count=") + IntToText(count));
   if (count < 1) return;
   const auto options = FOptions.Current();
   TLock lock(FLockObj);
@@ -296,7 +290,7 @@ void TLTV_DataManagement::AddAverage(std::span<const double> values, int count,
     texts[i] = FloatToFixedWidth(a, 26, 3, options->FormatSettingsLog);
     if (isShort) {
       LogDebugLazy(LogId(), [&] {
-        return DbgTag() + ".AddShort[" + IntText(static_cast<int64_t>(i) + 1) + "]=" + texts[i];
+        return DbgTag() + ".AddShort[" + IntToText(static_cast<int64_t>(i) + 1) + "]=" + texts[i];
       });
     }
   }

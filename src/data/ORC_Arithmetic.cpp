@@ -17,18 +17,6 @@ constexpr double kMinFrequency = 4000;
 constexpr double kSmoothingDivisor = 20;
 constexpr long double k10MHzPeriodsPerMs = 10000;
 
-std::string IntText(int64_t value) {
-  std::string text;
-  AppendIntText(text, value);
-  return text;
-}
-
-std::string PhaseText(const Phase& phase) {
-  std::string text;
-  AppendPhaseFixed(text, phase, 11, {});
-  return text;
-}
-
 }  // namespace
 
 Phase TORC_DataManagement::IdealPhaseOf(int k) const {
@@ -41,7 +29,8 @@ void TORC_DataManagement::AddPhaseValue(const Phase& phase, int k) {
     PPhaseZeroOffset[i] = phase;
     FOriginSet[i] = true;
     LogLazy([&] {
-      return ".AddPhaseValueString PPhaseZeroOffset[" + IntText(k) + "]=" + PhaseText(phase);
+      return ".AddPhaseValueString PPhaseZeroOffset[" + IntToText(k) +
+             "]=" + PhaseToFixed(phase, 11);
     });
     FIntervalCount[i] = 0;
   }
@@ -95,7 +84,7 @@ void TORC_DataManagement::CalculateFrequency(int k) {
   PPhaseOld[i] = PPhase[i];
   CalculatePhaseDifferences(k);
   if (suppressed) {
-    LogLazy([&] { return ".SuppressFirstFrequency[" + IntText(k) + "] = false"; });
+    LogLazy([&] { return ".SuppressFirstFrequency[" + IntToText(k) + "] = false"; });
     FSuppressFirstFrequency[i] = false;
   }
 }
@@ -104,12 +93,12 @@ void TORC_DataManagement::CalculateFrequencies(int k) {
   const size_t i = static_cast<size_t>(k - 1);
   if (FrequGltt[i] == 0) {
     FrequGltt[i] = FFrequency[i];
-    LogLazy([&] { return ".FrequGltt[" + IntText(k) + "]=" + FloatToText(FrequGltt[i]); });
+    LogLazy([&] { return ".FrequGltt[" + IntToText(k) + "]=" + FloatToText(FrequGltt[i]); });
   }
   if (FNom_Frequ[i] == 0) {
     FNom_Frequ[i] = FrequGltt[i];
     LogLazy([&] {
-      return ".CalculateFrequencies.Nom_Frequ[" + IntText(k) +
+      return ".CalculateFrequencies.Nom_Frequ[" + IntToText(k) +
              "]=" + FloatToFixedWidth(FNom_Frequ[i], 22, 11, FOptions.Current()->FormatSettingsLog);
     });
     FRawData.SetNomFreq(k, FNom_Frequ[i]);
@@ -170,8 +159,9 @@ void TORC_DataManagement::ClearTheoPhaseOffset(int k) {
   PPhaseZeroOffset[i].Clear();
   FOriginSet[i] = false;
   if (k == 1) {
-    LogLazy(
-        [&] { return ".ClearTheoPhaseOffset PPhaseZeroOffset=" + PhaseText(PPhaseZeroOffset[0]); });
+    LogLazy([&] {
+      return ".ClearTheoPhaseOffset PPhaseZeroOffset=" + PhaseToFixed(PPhaseZeroOffset[0], 11);
+    });
   }
 }
 

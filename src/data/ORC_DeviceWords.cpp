@@ -13,12 +13,6 @@ constexpr size_t kHeartbeatHeader = 4;
 constexpr size_t kHeartbeatField = 9;
 constexpr uint32_t kTransmitRingWords = 131072;
 
-std::string IntText(int64_t value) {
-  std::string text;
-  AppendIntText(text, value);
-  return text;
-}
-
 }  // namespace
 
 void TORC_DataManagement::AddTimeStamp(int64_t time100ms) {
@@ -28,8 +22,8 @@ void TORC_DataManagement::AddTimeStamp(int64_t time100ms) {
     FTimeIndex = GetWriteX(hsNone);
   }
   LogLazy([&] {
-    return ".AddTimeStamp " + IntText(time100ms) + ", laufX=" + IntText(GetWriteX(hsNone)) +
-           " Index=" + IntText(FTimeIndex) + ", Anzahl=" + IntText(FTimeCount);
+    return ".AddTimeStamp " + IntToText(time100ms) + ", laufX=" + IntToText(GetWriteX(hsNone)) +
+           " Index=" + IntToText(FTimeIndex) + ", Anzahl=" + IntToText(FTimeCount);
   });
 }
 
@@ -40,7 +34,7 @@ int TORC_DataManagement::GetNewCountTimeStamp(int startX) const {
     return 0;
   }
   const int n = GetNewCount(startX, hsNone);
-  LogLazy([&] { return ".GetNewCount=" + IntText(n); });
+  LogLazy([&] { return ".GetNewCount=" + IntToText(n); });
   if (n == 0) return 0;
   // The time stamp marks the slot the next report goes to; until that report
   // is stored there is nothing from the stamp on.
@@ -52,8 +46,8 @@ int TORC_DataManagement::GetNewCountTimeStamp(int startX) const {
   const int newest = (write - 1) & kRingMask;
   const int result = ((newest - FTimeIndex) & kRingMask) + 1;
   LogLazy([&] {
-    return ".GetNewCountTimeStamp=" + IntText(result) + ", x=" + IntText(newest) +
-           ", timeX=" + IntText(FTimeIndex);
+    return ".GetNewCountTimeStamp=" + IntToText(result) + ", x=" + IntToText(newest) +
+           ", timeX=" + IntToText(FTimeIndex);
   });
   return result;
 }
@@ -87,28 +81,28 @@ bool TORC_DataManagement::AddODI(std::string_view BufCopy) {
   TLock lock(FLockObj);
   if (n > kMaxODICards) {
     if (FPLLError) {
-      LogError(".AddODI invalid ODICount" + IntText(n) + " -> ignore during PLL error");
+      LogError(".AddODI invalid ODICount" + IntToText(n) + " -> ignore during PLL error");
       return false;
     }
-    LogError(".AddODI invalid ODICount" + IntText(n) + " -> " + IntText(kMaxODICards));
+    LogError(".AddODI invalid ODICount" + IntToText(n) + " -> " + IntToText(kMaxODICards));
     n = kMaxODICards;
   }
   // Every card is read before anything changes.
   std::array<uint32_t, kMaxODICards> cards{};
   for (int i = 0; i < n; ++i) {
     if (!TryHexTextToUInt32(text.substr(kODIField * static_cast<size_t>(i) + 1, 8), cards[i])) {
-      LogError(".AddODI invalid card " + IntText(i + 1) + ": " + std::string(text));
+      LogError(".AddODI invalid card " + IntToText(i + 1) + ": " + std::string(text));
       return false;
     }
   }
   if (n != FODICount && FPLLError) {
-    LogError(".AddODI invalid ODICount" + IntText(n) + " -> ignore during PLL error");
+    LogError(".AddODI invalid ODICount" + IntToText(n) + " -> ignore during PLL error");
     return false;
   }
   FODIs_HEX.assign(text);
   std::copy_n(cards.begin(), n, FODI.begin());
   if (n != FODICount) {
-    LogLazy([&] { return ": ODICount=" + IntText(n); });
+    LogLazy([&] { return ": ODICount=" + IntToText(n); });
     if (FOnODICount) Deliver([handler = FOnODICount, n] { handler(5, n); });
   }
   FODICount = n;

@@ -12,12 +12,6 @@ namespace {
 
 constexpr size_t kHeaderLength = 4;
 
-std::string IntText(int64_t value) {
-  std::string text;
-  AppendIntText(text, value);
-  return text;
-}
-
 std::string_view TrimRight(std::string_view text) {
   const size_t last = text.find_last_not_of(' ');
   return last == std::string_view::npos ? std::string_view() : text.substr(0, last + 1);
@@ -62,7 +56,7 @@ void TORC_DataManagement::Prologue(int64_t deviceMs, bool storeTime, std::string
   AppendIntText(FSyncTime, deviceMs % 1000 / 100);
   if (deviceMs % 1000 == 0) SetSync("1");
   LogLazy([&] {
-    return std::string(operation) + " DeviceMs=" + IntText(deviceMs) + " Sync=" + Sync() +
+    return std::string(operation) + " DeviceMs=" + IntToText(deviceMs) + " Sync=" + Sync() +
            ", SyncTime=" + FSyncTime;
   });
 }
@@ -75,7 +69,7 @@ void TORC_DataManagement::CheckAllanIgnoreFrequ(std::string_view operation) {
     FAllanIgnoreFrequ = true;
     LogLazy([&] {
       return std::string(operation == ".ExtractData" ? ".ExtratData" : ".ExtratReport") +
-             " AllanIgnoreFrequ FFrequencyRelative[" + IntText(k) + "]=0";
+             " AllanIgnoreFrequ FFrequencyRelative[" + IntToText(k) + "]=0";
     });
   }
   if (!FAllanIgnoreFrequ)
@@ -115,18 +109,18 @@ bool TORC_DataManagement::ExtractData(std::string_view BufCopy, int64_t aDeviceM
   int n = static_cast<int>(line.size() / kTextField);
   if (FPLLError) {
     if (line.size() % kTextField != 0) {
-      LogError(".ExtractData invalid data length" + IntText(static_cast<int64_t>(line.size())) +
+      LogError(".ExtractData invalid data length" + IntToText(static_cast<int64_t>(line.size())) +
                " -> ignore during PLL error");
       return false;
     }
     if (ChannelCount() != 0 && n != ChannelCount()) {
-      LogError(".ExtractData invalid channel count old=" + IntText(ChannelCount()) +
-               ", new=" + IntText(n) + " -> ignore during PLL error");
+      LogError(".ExtractData invalid channel count old=" + IntToText(ChannelCount()) +
+               ", new=" + IntToText(n) + " -> ignore during PLL error");
       return false;
     }
   }
   if (line.size() > kMaxTextData) {
-    AddError(31, "Measurement data too long! Truncated to " + IntText(kMaxTextData) + " Bytes!");
+    AddError(31, "Measurement data too long! Truncated to " + IntToText(kMaxTextData) + " Bytes!");
     line = line.substr(0, kMaxTextData);
     n = kMaxDataChannels;
   }
@@ -199,12 +193,13 @@ bool TORC_DataManagement::ExtractReport(const TQM_ReportStruct& report) {
   int n = report.GetValueCount();
   if (FPLLError) {
     if (n < 1 || n > kMaxDataChannels) {
-      LogError(".ExtractReport invalid channel count" + IntText(n) + " -> ignore during PLL error");
+      LogError(".ExtractReport invalid channel count" + IntToText(n) +
+               " -> ignore during PLL error");
       return false;
     }
     if (ChannelCount() != 0 && n != ChannelCount()) {
-      LogError(".ExtractReport invalid channel count old=" + IntText(ChannelCount()) +
-               ", new=" + IntText(n) + " -> ignore during PLL error");
+      LogError(".ExtractReport invalid channel count old=" + IntToText(ChannelCount()) +
+               ", new=" + IntToText(n) + " -> ignore during PLL error");
       return false;
     }
   }
@@ -214,7 +209,7 @@ bool TORC_DataManagement::ExtractReport(const TQM_ReportStruct& report) {
     return false;
   }
   if (n > kMaxDataChannels) {
-    AddError(31, "Measurement data too long! Ignore last " + IntText(n - kMaxDataChannels) +
+    AddError(31, "Measurement data too long! Ignore last " + IntToText(n - kMaxDataChannels) +
                      " channels!");
     n = kMaxDataChannels;
   }
@@ -260,18 +255,18 @@ bool TORC_DataManagement::ExtractRawData(std::string_view BufCopy, int64_t aDevi
   int n = static_cast<int>(line.size() / kRawField);
   if (FPLLError) {
     if (line.size() % kRawField != 0) {
-      LogError(".ExtractRawData invalid data length" + IntText(static_cast<int64_t>(line.size())) +
-               " -> ignore during PLL error");
+      LogError(".ExtractRawData invalid data length" +
+               IntToText(static_cast<int64_t>(line.size())) + " -> ignore during PLL error");
       return false;
     }
     if (n != ChannelCount()) {
-      LogError(".ExtractRawData invalid channel count old=" + IntText(ChannelCount()) +
-               ", new=" + IntText(n) + " -> ignore during PLL error");
+      LogError(".ExtractRawData invalid channel count old=" + IntToText(ChannelCount()) +
+               ", new=" + IntToText(n) + " -> ignore during PLL error");
       return false;
     }
   }
   if (line.size() > kMaxRawData) {
-    AddError(31, "Raw data too long! Truncated to " + IntText(kMaxRawData) + " Bytes!");
+    AddError(31, "Raw data too long! Truncated to " + IntToText(kMaxRawData) + " Bytes!");
     line = line.substr(0, kMaxRawData);
     n = kMaxDataChannels;
   }
@@ -310,7 +305,7 @@ bool TORC_DataManagement::ExtractRawData(std::string_view BufCopy, int64_t aDevi
       } else {
         LogLazy([&] {
           return std::string(".ExtractRawData FAddLogStrings=") +
-                 (FAddLogStrings ? "True" : "False") + " DeviceMs=" + IntText(aDeviceMs);
+                 (FAddLogStrings ? "True" : "False") + " DeviceMs=" + IntToText(aDeviceMs);
         });
       }
     } else {
@@ -425,7 +420,7 @@ bool TORC_DataManagement::AfterExtractData() {
         if (!PPhaseRes[k - 1].IsCleared()) continue;
         FAllanIgnorePhase = true;
         LogLazy([&] {
-          return ".AfterExtractData AllanIgnorePhase PPhaseRes[" + IntText(k) + "].IsCleared";
+          return ".AfterExtractData AllanIgnorePhase PPhaseRes[" + IntToText(k) + "].IsCleared";
         });
       }
     }
@@ -436,7 +431,7 @@ bool TORC_DataManagement::AfterExtractData() {
       if (FFrequencyRelative[k - 1] != 0) continue;
       FAllanIgnoreFrequ = true;
       LogLazy([&] {
-        return ".AfterExtractData AllanIgnoreFrequ FFrequencyRelative[" + IntText(k) + "]=0";
+        return ".AfterExtractData AllanIgnoreFrequ FFrequencyRelative[" + IntToText(k) + "]=0";
       });
     }
     if (!FAllanIgnoreFrequ) Log(".AfterExtractData reset AllanIgnoreFrequ");
@@ -480,7 +475,7 @@ bool TORC_DataManagement::AfterExtractData() {
   } else {
     LogLazy([&] {
       return std::string(".AfterExtraceData: FAddLogStrings=") +
-             (FAddLogStrings ? "True" : "False") + " DeviceMs=" + IntText(FDeviceMs);
+             (FAddLogStrings ? "True" : "False") + " DeviceMs=" + IntToText(FDeviceMs);
     });
   }
 

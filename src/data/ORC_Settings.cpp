@@ -11,12 +11,6 @@ namespace {
 
 constexpr int kTauMax = 19;
 
-std::string IntText(int64_t value) {
-  std::string text;
-  AppendIntText(text, value);
-  return text;
-}
-
 const char* BoolText(bool value) { return value ? "True" : "False"; }
 
 bool ValidChannel(int k) { return k >= 1 && k <= kMaxDataChannels; }
@@ -126,7 +120,7 @@ void TORC_DataManagement::IncLost() {
     lost = ++FLost;
     if (FSampler != nullptr) FSampler->UpdateSession(SessId(), SessIsCopy(), 7, "");
   }
-  Log(".Lost: " + IntText(lost));
+  Log(".Lost: " + IntToText(lost));
   Reset();
 }
 
@@ -185,7 +179,7 @@ void TORC_DataManagement::ResetAllan() {
 }
 
 void TORC_DataManagement::ResetAllanPersist(int channel) {
-  Log(".ResetAllanPersist channel=" + IntText(channel));
+  Log(".ResetAllanPersist channel=" + IntToText(channel));
   TLock lock(FLockObj);
   for (auto& allan : FAllanData) {
     if (channel == -1) {
@@ -199,14 +193,14 @@ void TORC_DataManagement::ResetAllanPersist(int channel) {
 void TORC_DataManagement::BeginUpdate() {
   TLock lock(FLockObj);
   ++FUpdateCounter;
-  LogLazy([&] { return ".BeginUpdate Counter=" + IntText(FUpdateCounter); });
+  LogLazy([&] { return ".BeginUpdate Counter=" + IntToText(FUpdateCounter); });
 }
 
 void TORC_DataManagement::EndUpdate() {
   TLock lock(FLockObj);
   if (FUpdateCounter == 0) return;
   --FUpdateCounter;
-  LogLazy([&] { return ".EndUpdate Counter=" + IntText(FUpdateCounter); });
+  LogLazy([&] { return ".EndUpdate Counter=" + IntToText(FUpdateCounter); });
   if (FUpdateCounter != 0) return;
   Log(".EndUpdate Changes done -> react");
   if (FResetAllanNeeded) ResetAllan();
@@ -237,7 +231,7 @@ bool TORC_DataManagement::AddOHRData(const TOHRSettings& settings) {
           FRawData.SetOHRFactor(k, factor);
           changed = true;
           LogLazy([&] {
-            return ".AddOHRData ORC-Channel " + IntText(k) +
+            return ".AddOHRData ORC-Channel " + IntToText(k) +
                    ", OHR-Factor=" + LongDoubleToFixed(factor, 6);
           });
         }
@@ -250,7 +244,7 @@ bool TORC_DataManagement::AddOHRData(const TOHRSettings& settings) {
         factor = 1.0L;
         FRawData.SetOHRFactor(k, 1.0L);
         changed = true;
-        LogLazy([&] { return ".AddOHRData ORC-Channel " + IntText(k) + ", OHR-Factor=1.0"; });
+        LogLazy([&] { return ".AddOHRData ORC-Channel " + IntToText(k) + ", OHR-Factor=1.0"; });
       }
     }
     EndUpdate();
@@ -284,7 +278,7 @@ void TORC_DataManagement::SetNomFreq(int k, double Value) {
   FNom_Frequ[i] = Value;
   FNom_FrequUser[i] = true;
   LogLazy([&] {
-    return ".SetNom_Frequ[" + IntText(k) + "]=" + FloatToText(Value) + ", UserInput=True";
+    return ".SetNom_Frequ[" + IntToText(k) + "]=" + FloatToText(Value) + ", UserInput=True";
   });
   FRawData.SetNomFreq(k, Value);
   CalculateTheoPhaseOffset(k);

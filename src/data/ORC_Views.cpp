@@ -15,18 +15,6 @@ constexpr int kTrimSteps = 256;
 
 bool ValidChannel(int k) { return k >= 1 && k <= kMaxDataChannels; }
 
-std::string IntText(int64_t value) {
-  std::string text;
-  AppendIntText(text, value);
-  return text;
-}
-
-std::string PhaseText(const Phase& phase) {
-  std::string text;
-  AppendPhaseFixed(text, phase, 11, {});
-  return text;
-}
-
 // Sum of factor * value over the used factors; the first NaN input ends it.
 template <typename Value>
 double FactorSum(const TChannelFactors& factors, Value value) {
@@ -140,7 +128,7 @@ void TORC_DataManagement::ReadSeries(TSeriesKind kind, bool virtualChannel, int 
     const double value =
         SeriesValue(kind, virtualChannel, kanal, static_cast<size_t>(GetNextX(startX, n)));
     if (kind == TSeriesKind::TheoPhaseDiffPs && std::isnan(value)) {
-      LogLazy([&] { return ".GetTheoPhaseDiffPs[" + IntText(kanal) + "]: NaN"; });
+      LogLazy([&] { return ".GetTheoPhaseDiffPs[" + IntToText(kanal) + "]: NaN"; });
       result.clear();
       return;
     }
@@ -286,20 +274,22 @@ TDoubleArray TORC_DataManagement::GetPhaseTrim(int kanal, int startX, int anz, i
   int i0 = (startX - p) & kRingMask;
   Phase phase0 = ring[static_cast<size_t>(i0)];
   LogLazy([&] {
-    return ".GetPhaseTrim: kanal=" + IntText(kanal) + ", startX=" + IntText(startX) +
-           ", plotX=" + IntText(p) + ", anz=" + IntText(anz) + ", indexPhase0=" + IntText(i0) +
-           ", Phase0=" + PhaseText(phase0);
+    return ".GetPhaseTrim: kanal=" + IntToText(kanal) + ", startX=" + IntToText(startX) +
+           ", plotX=" + IntToText(p) + ", anz=" + IntToText(anz) +
+           ", indexPhase0=" + IntToText(i0) + ", Phase0=" + PhaseToFixed(phase0, 11);
   });
   for (int n = 0; n < anz; ++n) {
     const Phase at = ring[static_cast<size_t>(GetNextX(startX, n))];
     result[static_cast<size_t>(n)] = Phase::Sub(Phase::Sub(at, phase0), TrimRamp(p)).ToDouble();
     if (p == kTrimSteps - 1) {
-      LogLazy(
-          [&] { return ".GetPhaseTrim: alt Phase0[" + IntText(i0) + "]=" + PhaseText(phase0); });
+      LogLazy([&] {
+        return ".GetPhaseTrim: alt Phase0[" + IntToText(i0) + "]=" + PhaseToFixed(phase0, 11);
+      });
       i0 = (i0 + kTrimSteps) & kRingMask;
       phase0 = ring[static_cast<size_t>(i0)];
-      LogLazy(
-          [&] { return ".GetPhaseTrim: neu Phase0[" + IntText(i0) + "]=" + PhaseText(phase0); });
+      LogLazy([&] {
+        return ".GetPhaseTrim: neu Phase0[" + IntToText(i0) + "]=" + PhaseToFixed(phase0, 11);
+      });
       p = 0;
     } else {
       ++p;

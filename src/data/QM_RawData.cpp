@@ -17,12 +17,6 @@ constexpr double kMinFrequency = 4000;
 // channels.
 constexpr long double kOHRPeriodsPerMs = 10000;
 
-std::string PhaseText(const Phase& phase) {
-  std::string text;
-  AppendPhaseFixed(text, phase, 11, {});
-  return text;
-}
-
 std::string BoolText(bool value) { return value ? "True" : "False"; }
 
 // sum / count with the whole part divided as an integer, so that no period
@@ -98,7 +92,8 @@ void TQM_RawData::Calculate(int Kanal, uint16_t T1, uint16_t T2, uint16_t T3) {
     FOriginSet[k] = true;
     FIntervalCount[k] = 0;
     LogDebugLazy(FLogId, [&] {
-      return FDbgTag + ".Calculate PPhaseZeroOffset[" + std::to_string(Kanal) + "]=" + PhaseText(p);
+      return FDbgTag + ".Calculate PPhaseZeroOffset[" + std::to_string(Kanal) +
+             "]=" + PhaseToFixed(p, 11);
     });
   }
   const Phase r = Phase::Sub(p, PPhaseZeroOffset[k]);

@@ -166,6 +166,12 @@ Phase Phase::MulBy(const Phase& a, double x) {
   return SplitWhole(static_cast<double>(a.High) * x, a.Low * x);
 }
 
+std::string PhaseToFixed(const Phase& phase, int decimals, const NumberFormat& format) {
+  std::string text;
+  AppendPhaseFixed(text, phase, decimals, format);
+  return text;
+}
+
 void AppendPhaseFixed(std::string& out, const Phase& phase, int decimals,
                       const NumberFormat& format) {
   Phase p = phase;

@@ -114,6 +114,7 @@ struct Phase {
 // `decimals` digits; a fraction that rounds to a whole cycle is carried.
 void AppendPhaseFixed(std::string& out, const Phase& phase, int decimals,
                       const NumberFormat& format);
+std::string PhaseToFixed(const Phase& phase, int decimals, const NumberFormat& format = {});
 
 using TQM_Doubles = std::array<double, kMaxChannels>;
 using TQM_Int32 = std::array<uint32_t, 2 * kMaxChannels>;
