@@ -81,6 +81,12 @@ void TQM_SimulDevice::WaitGenerated() {
   if (thread) thread->WaitCaughtUp();
 }
 
+std::string TQM_SimulDevice::ChannelCountCommand(int channels) {
+  if (channels <= 0 || channels >= kMaxChannels) return std::string(1, '\x30');
+  if (channels <= 11) return std::string(1, static_cast<char>(0x30 + channels));
+  return std::string{'\x3F', static_cast<char>(channels)};
+}
+
 int TQM_SimulDevice::ChannelCount() const {
   std::lock_guard lock(FStateLock);
   return FChannelCount;

@@ -51,6 +51,10 @@ class TQM_SimulDevice final : public TQM_BaseDevice, private ISimulReports {
                   TQM_SimulShared& shared = SimulShared());
   ~TQM_SimulDevice() override;
 
+  // The command that sets `channels` channels (1..23; 0 and anything larger:
+  // all 24).
+  static std::string ChannelCountCommand(int channels);
+
   // Starts the worker; the phases start from 0.
   TQM_Result OpenPort(std::string& message) override;
   // Stops and joins the worker.
