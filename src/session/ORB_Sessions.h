@@ -1,0 +1,151 @@
+#pragma once
+// The counter session: a source of the source list reached by its number,
+// the counter and LTV stores that its reports fill, and the device state
+// those reports carry. A counter with LTV channels gets a copy session that
+// shows the LTV part under the same index; it shares the parent's stores.
+//
+// Threads: OpenDevice, CloseDevice, HandleDeviceRequest and the copy's
+// creation run on the main thread; GetReport on the report thread. When a
+// report result asks for a reopen or a close, the report thread only records
+// the request and stops polling; the main thread carries it out in
+// HandleDeviceRequest, so a device is only ever opened and closed on one
+// thread.
+
+#include <atomic>
+#include <cstdint>
+#include <limits>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "data/LTV_DataManagement.h"
+#include "data/ORC_DataManagement.h"
+#include "session/App_Sessions.h"
+
+namespace orb {
+
+class IDataSampler;
+class TMainSyncQueue;
+class TSourceList;
+
+// What a counter session needs from the program around it; all outlive it.
+struct TSessionServices {
+  TSourceList* Sources = nullptr;
+  TMainSyncQueue* Queue = nullptr;
+  IDataSampler* Sampler = nullptr;  // the multi-sampler
+  const TLogOptionsSnapshot* Options = nullptr;
+};
+
+// What the report thread left for the main thread.
+enum class TDeviceRequest { None, Reopen, Close };
+
+class TQMSessionItem final : public TSessionItem {
+ public:
+  static constexpr int kNoHeaderYet = 0x10000;
+  static constexpr uint8_t kNoUserId = 255;
+
+  // Allocates the session's source in the source list.
+  TQMSessionItem(const TSessionServices& services, int aLogId, TOnSessionMsg aOnMsg,
+                 TOnSessionUpdate aOnUpdate, int aIndex);
+  ~TQMSessionItem() override;
+
+  // The LTV copy of `parent`: same index, the parent's stores and connection.
+  static std::unique_ptr<TQMSessionItem> CopyLTVPart(TQMSessionItem& parent);
+
+  TDataManagement* DataManagement() const override;
+  TORC_DataManagement& ORC_DM() const { return *FORC_DM; }
+  TLTV_DataManagement& LTV_DM() const { return *FLTV_DM; }
+  int MultiId() const { return FMultiId; }
+  TQMSessionItem* LinkedSession() const { return FLinkedSession; }
+  int64_t DeviceMs() const { return FDeviceMs; }
+  // A copy answers with its parent's.
+  TDateTime ORCDateTime() const;
+  // Read-and-clear.
+  bool DeviceInterruptedError() { return FDeviceInterruptedError.exchange(false); }
+  int IntervalIndex() const { return FIntervalIndex; }
+
+  // Remembered across runs (settings).
+  void SetDataPortINI(uint16_t port) { FDataPortINI = port; }
+  uint16_t DataPortINI() const { return FDataPortINI; }
+  void SetUserIdINI(uint8_t id) { FUserIdINI = id; }
+  uint8_t UserIdINI() const { return FUserIdINI; }
+  void SetReportStruct(bool value) { FReportStruct = value; }
+  void SetClearBufferOnStart(bool value) { FClearBufferOnStart = value; }
+  // Simulator settings sent when "DemoData" opens.
+  void SetDemoSettings(int channels, uint8_t mode, int rate);
+
+  void SetOpenParams(const std::string& aOpenString, int aConnectionType,
+                     const std::string& friendly, int32_t aColor) override;
+  bool OpenDevice(std::string& error) override;
+  void CloseDevice(bool stopServer) override;
+  bool GetReport() override;
+  void AddError(int code, int subCode, const std::string& text) override;
+
+  // Main thread: carries out a reopen or close the report thread asked for.
+  // Returns whether there was one.
+  bool HandleDeviceRequest();
+  TDeviceRequest PendingDeviceRequest() const { return FDeviceRequest.load(); }
+
+  // 1 = sent; the refusal's reason in `command` otherwise.
+  int SendCommand(std::string command);
+
+ private:
+  struct TCopyTag {};
+  TQMSessionItem(TCopyTag, TQMSessionItem& parent);
+
+  // The closed device's last steps: the sampler, the request, the update.
+  void Closed();
+  void RequestDevice(TDeviceRequest request, int code, const std::string& text);
+  // Routes the stores' events to this session's messages and queue records.
+  void ConnectStores();
+  // One attempt; `text` is the open string in and the error out.
+  bool TryOpen(std::string& text);
+  void SendOpenCommands();
+  // The text report just taken; only data reports are stored so far.
+  void ThreadEvent_Report(int64_t deviceMs);
+  void SetDeviceTime(int64_t deviceMs);
+  bool IsDemo() const { return FOpenString == "DemoData"; }
+
+  const TSessionServices FServices;
+  int FMultiId = -1;
+  // Shared with the copy, so neither outlives the other's use of them.
+  std::shared_ptr<TORC_DataManagement> FORC_DM;
+  std::shared_ptr<TLTV_DataManagement> FLTV_DM;
+  TQMSessionItem* FLinkedSession = nullptr;
+
+  std::string FMultiBufferReport;  // reused for every report
+  int64_t FDeviceMs = -1;
+  TDateTime FORCDateTime{};
+  TDateTime FORCDateTimeStart{std::numeric_limits<double>::quiet_NaN()};
+  int FHeader = kNoHeaderYet;
+  int FOldHeader = kNoHeaderYet;
+  int FIntervalIndex = -1;
+  uint8_t FMode = 255;
+  uint8_t FScrambler = 255;
+  char FDecSep = ',';
+  uint16_t FDataPortINI = 0;
+  uint8_t FUserIdINI = kNoUserId;
+  bool FReportStruct = false;
+  bool FClearBufferOnStart = false;
+  bool FisESP = false;
+  bool PhaDiffReset = false;
+  std::string FVersionString;
+  bool FReferenceClockError = false;
+  std::atomic<bool> FDeviceInterruptedError{false};
+  int FDemoChannels = 4;
+  uint8_t FDemoMode = 1;
+  int FDemoRate = 9;
+  int FOpenCommandIndex = 0;
+
+  // Start-up waits, ended by the report evaluation.
+  bool FWaitBufferCleared = false;
+  bool FWaitOHRData = false;
+  bool FWait7F51 = false;
+  bool FWaitRawTimestamp = false;
+
+  std::atomic<TDeviceRequest> FDeviceRequest{TDeviceRequest::None};
+  std::mutex FRequestLock;  // guards FRequestText
+  std::string FRequestText;
+};
+
+}  // namespace orb
