@@ -308,6 +308,7 @@ TEST(SessionResultTest, EachResultHasItsReaction) {
       {QM_Err_Exception, "EXCEP(E) x", ctUSB, {"0 21"}, TDeviceRequest::None, {}},
       {QM_Err_ReceiveBufferOverflow, "", ctUSB, {}, TDeviceRequest::None, {}},
       {QM_Err_BadFormat, "odd", ctUSB, {"0 21"}, TDeviceRequest::None, {}},
+      {QM_Err_BadFormat, "Data transfer interrupted", ctUSB, {"0 21"}, TDeviceRequest::None, {}},
       {QM_Err_Reconnected, "again", ctNetwork, {"0 31"}, TDeviceRequest::None, {}},
       {QM_WriteError, "w", ctUSB, {}, TDeviceRequest::Reopen, {"2 71", "0 21"}},
       {QM_Err_ServerDown, "s", ctNetwork, {}, TDeviceRequest::Reopen, {"2 71", "0 21"}},
@@ -356,6 +357,20 @@ TEST(SessionResultTest, EachResultHasItsReaction) {
     EXPECT_EQ(summary(messages, reported), c.Handled);
     EXPECT_EQ(session.IsRunning(), c.Request != TDeviceRequest::Close);
     EXPECT_FALSE(session.GetReport());  // the script is used up
+
+    // Read-and-clear.
+    const bool interrupted = c.Text.find("Data transfer interrupted") != std::string::npos;
+    EXPECT_EQ(session.DeviceInterruptedError(), interrupted);
+    EXPECT_FALSE(session.DeviceInterruptedError());
+    // A refused command leaves the menus showing the rate still in force.
+    int rateRecords = 0;
+    while (auto data = queue.Pop()) {
+      if (data->What == swRateIndex) {
+        ++rateRecords;
+        EXPECT_EQ(data->Sender, session.Ref());
+      }
+    }
+    EXPECT_EQ(rateRecords, c.Result == QM_CmdIgnored ? 1 : 0);
   }
 }
 
