@@ -6,7 +6,6 @@
 #include "devices/QM_Simulator.h"
 #include "platform/NumberFormat.h"
 #include "session/ORB_Sync.h"
-#include "sources/QM_SourceList.h"
 
 namespace orb {
 namespace {
@@ -286,16 +285,66 @@ void TQMSessionItem::SetDeviceTime(int64_t deviceMs) {
 
 bool TQMSessionItem::GetReport() {
   if (!FDeviceOpened || FDeviceRequest != TDeviceRequest::None) return false;
+  return FServices.Professional && FReportStruct ? GetRecordReport() : GetTextReport();
+}
+
+bool TQMSessionItem::GetTextReport() {
   int64_t deviceMs = -1;
   const int code = FServices.Sources->Multi_GetReportEx(FMultiId, FMultiBufferReport, deviceMs);
   if (deviceMs >= 0) SetDeviceTime(deviceMs);
-  const std::string& text = FMultiBufferReport;
-  switch (code) {
-    case mcSuccess:
-    case mcTextCut:
-      if (text.empty()) return false;
-      ThreadEvent_Report(deviceMs);
+  if (code == mcSuccess || code == mcTextCut) {
+    if (FMultiBufferReport.empty()) return false;
+    ThreadEvent_Report(deviceMs);
+    return true;
+  }
+  ActOnResult(static_cast<TMultiCode>(code), FMultiBufferReport);
+  return true;
+}
+
+bool TQMSessionItem::GetRecordReport() {
+  FServices.Sources->Multi_GetReportStruct(FReportRecord, FMultiId);
+  switch (FReportRecord.GetReportType()) {
+    case rt_None:
+      return false;
+    case rt_Error:
       break;
+    default:
+      if (FReportRecord.GetDeviceMs() >= 0) SetDeviceTime(FReportRecord.GetDeviceMs());
+      ThreadEvent_Report(FReportRecord);
+      return true;
+  }
+  // Records name the result exactly, so these few differ from text reports.
+  const std::string text = FReportRecord.GetErrorText();
+  const TQM_Result result = FReportRecord.GetErrorCode();
+  switch (static_cast<TQM_Result>(result & 0x7F)) {
+    case QM_DeviceNotConnected:
+      AddError(21, 0, text);
+      break;
+    case QM_Err_EndOfFile:
+      FileEnded(text);
+      break;
+    case QM_Err_Disconnected:
+      RequestDevice(TDeviceRequest::Close, 22, text);
+      break;
+    default:
+      if (const TMultiCode code = InterfaceCode(result); code == mcOtherError) {
+        AddError(21, 0, text);
+      } else {
+        ActOnResult(code, text);
+      }
+      break;
+  }
+  return true;
+}
+
+void TQMSessionItem::FileEnded(const std::string& text) {
+  AddInfo(71, 0, text);
+  Log(".GetReport: FileDevice closed -> CloseDevice");
+  RequestDevice(TDeviceRequest::Close, 0, text);
+}
+
+void TQMSessionItem::ActOnResult(TMultiCode code, const std::string& text) {
+  switch (code) {
     case mcRecovered:
       Log(".GetReport: interrupted connection recovered " + text);
       AddInfo(23, 0, text);
@@ -309,9 +358,7 @@ bool TQMSessionItem::GetReport() {
       break;
     case mcNotConnected:
       if (FConnectionType == ctFile) {
-        AddInfo(71, 0, text);
-        Log(".GetReport: FileDevice closed -> CloseDevice");
-        RequestDevice(TDeviceRequest::Close, 0, text);
+        FileEnded(text);
       } else if (FConnectionType == ctNetwork) {
         RequestDevice(TDeviceRequest::Close, 22, text);
       } else {
@@ -341,7 +388,6 @@ bool TQMSessionItem::GetReport() {
       }
       break;
   }
-  return true;
 }
 
 void TQMSessionItem::ThreadEvent_Report(int64_t deviceMs) {
@@ -359,6 +405,15 @@ void TQMSessionItem::ThreadEvent_Report(int64_t deviceMs) {
   } else {
     return;  // a status report: no measurement data
   }
+  FOldHeader = FHeader;
+}
+
+void TQMSessionItem::ThreadEvent_Report(const TQM_ReportStruct& record) {
+  FHeader = static_cast<int>(record.GetHeader());
+  if (FHeader >= 0x7000) return;  // a status report: no measurement data
+  const TQM_ReportType type = record.GetReportType();
+  if (type != rt_Phase && type != rt_Double) return;
+  FORC_DM->ExtractReport(record);
   FOldHeader = FHeader;
 }
 

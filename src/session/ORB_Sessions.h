@@ -21,12 +21,12 @@
 #include "data/LTV_DataManagement.h"
 #include "data/ORC_DataManagement.h"
 #include "session/App_Sessions.h"
+#include "sources/QM_SourceList.h"
 
 namespace orb {
 
 class IDataSampler;
 class TMainSyncQueue;
-class TSourceList;
 
 // What a counter session needs from the program around it; all outlive it.
 struct TSessionServices {
@@ -34,6 +34,8 @@ struct TSessionServices {
   TMainSyncQueue* Queue = nullptr;
   IDataSampler* Sampler = nullptr;  // the multi-sampler
   const TLogOptionsSnapshot* Options = nullptr;
+  // Professional mode: sessions with report records take them as records.
+  bool Professional = false;
 };
 
 // What the report thread left for the main thread.
@@ -95,6 +97,12 @@ class TQMSessionItem final : public TSessionItem {
 
   // The closed device's last steps: the sampler, the request, the update.
   void Closed();
+  // The report paths: text reports, or records in professional mode.
+  bool GetTextReport();
+  bool GetRecordReport();
+  // The reaction to a result of the source that is not a report.
+  void ActOnResult(TMultiCode code, const std::string& text);
+  void FileEnded(const std::string& text);
   void RequestDevice(TDeviceRequest request, int code, const std::string& text);
   // Routes the stores' events to this session's messages and queue records.
   void ConnectStores();
@@ -103,6 +111,7 @@ class TQMSessionItem final : public TSessionItem {
   void SendOpenCommands();
   // The text report just taken; only data reports are stored so far.
   void ThreadEvent_Report(int64_t deviceMs);
+  void ThreadEvent_Report(const TQM_ReportStruct& record);
   void SetDeviceTime(int64_t deviceMs);
   bool IsDemo() const { return FOpenString == "DemoData"; }
 
@@ -114,6 +123,7 @@ class TQMSessionItem final : public TSessionItem {
   TQMSessionItem* FLinkedSession = nullptr;
 
   std::string FMultiBufferReport;  // reused for every report
+  TQM_ReportStruct FReportRecord;
   int64_t FDeviceMs = -1;
   TDateTime FORCDateTime{};
   TDateTime FORCDateTimeStart{std::numeric_limits<double>::quiet_NaN()};

@@ -374,5 +374,58 @@ TEST(SessionResultTest, EachResultHasItsReaction) {
   }
 }
 
+// In professional mode a session with report records takes records: data
+// go to the counter store as they are.
+TEST(SessionRecordTest, ProfessionalSessionsTakeRecords) {
+  TFakeClock clock;
+  test::TFakeConnectionEnvironment machine;
+  test::TScriptedFactory factory;
+  TSourceServices sourceServices;
+  sourceServices.Factory = &factory;
+  sourceServices.Environment = &machine;
+  sourceServices.Clock = &clock;
+  TSourceList sources(sourceServices);
+  TMainSyncQueue queue(nullptr);
+  TNullDataSampler sampler;
+  TLogOptionsSnapshot options;
+  std::vector<std::string> messages;
+  TSessionServices services{&sources, &queue, &sampler, &options};
+  services.Professional = true;
+  TQMSessionItem session(
+      services, -1,
+      [&](TMessageItem item) { messages.push_back(std::to_string(item.Code) + " " + item.Text); },
+      nullptr, 0);
+  session.SetOpenParams("10.0.0.1", ctNetwork, "", TSessionItem::kDefaultColor);
+  session.SetReportStruct(true);
+  std::string error;
+  ASSERT_TRUE(session.OpenDevice(error)) << error;
+  messages.clear();
+
+  for (int i = 0; i < 3; ++i) {
+    TQM_ReportStruct data;
+    data.SetDoubles(0x2900, 2, TQM_Doubles{10'000.5, 9'999.5});  // frequency, 1 s
+    factory.Script.push_back(data);
+  }
+  TQM_ReportStruct notConnected;
+  notConnected.SetError(QM_DeviceNotConnected, "gone");
+  factory.Script.push_back(notConnected);
+
+  // The version request sent at opening waits for its answer a while.
+  int taken = 0;
+  for (int second = 0; second < 10; ++second) {
+    while (session.GetReport()) ++taken;
+    clock.Advance(1000);
+  }
+  EXPECT_EQ(taken, 4);
+  EXPECT_EQ(session.ORC_DM().ChannelCount(), 2);
+  EXPECT_EQ(session.ORC_DM().GetNewCount(-1, hsNone), 3);
+  EXPECT_DOUBLE_EQ(session.ORC_DM().GetFrequency(2), 9'999.5);
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0].substr(0, 3), "21 ");
+  // Unlike a text report's, a record's "not connected" closes nothing.
+  EXPECT_EQ(session.PendingDeviceRequest(), TDeviceRequest::None);
+  EXPECT_TRUE(session.IsRunning());
+}
+
 }  // namespace
 }  // namespace orb
