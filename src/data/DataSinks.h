@@ -34,6 +34,16 @@ class IDataSampler {
   virtual void UpdateSession(int SessId, bool SessIsCopy, int Code, std::string_view Text) = 0;
 };
 
+// Tells the sampler that session `SessId` lost lines to a receive-buffer
+// overflow (code 5); nothing without a sampler.
+inline void NotifyLinesLost(IDataSampler* Sampler, int SessId, bool SessIsCopy) {
+  if (Sampler == nullptr) return;
+  const std::string letter(1, static_cast<char>('A' + SessId));
+  Sampler->UpdateSession(
+      SessId, SessIsCopy, 5,
+      "Source " + letter + " One or more lines lost due to receive buffer overflow");
+}
+
 // The data server of the session's source: one report line of a type
 // (0: phase, 1: frequency, 2: phase difference, 5: difference to the
 // preceding channel, 3: "LTVLOG", 4: "LTVDIFFLOG").

@@ -256,11 +256,7 @@ void TLTV_DataManagement::BufferCleared(uint16_t header) {
   Reset();
   if (header != 0x7F23) return;
   TLock lock(FLockObj);
-  if (FSampler == nullptr) return;
-  const std::string letter(1, static_cast<char>('A' + SessId()));
-  FSampler->UpdateSession(
-      SessId(), SessIsCopy(), 5,
-      "Source " + letter + " One or more lines lost due to receive buffer overflow");
+  NotifyLinesLost(FSampler, SessId(), SessIsCopy());
 }
 
 void TLTV_DataManagement::AddShort(std::span<const double> values, int count) {

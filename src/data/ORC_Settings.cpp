@@ -106,11 +106,7 @@ void TORC_DataManagement::BufferCleared(uint16_t header) {
   Reset();
   if (header != 0x7F23) return;
   TLock lock(FLockObj);
-  if (FSampler == nullptr) return;
-  const std::string letter(1, static_cast<char>('A' + SessId()));
-  FSampler->UpdateSession(
-      SessId(), SessIsCopy(), 5,
-      "Source " + letter + " One or more lines lost due to receive buffer overflow");
+  NotifyLinesLost(FSampler, SessId(), SessIsCopy());
 }
 
 void TORC_DataManagement::IncLost() {
