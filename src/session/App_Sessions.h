@@ -13,6 +13,7 @@
 
 namespace orb {
 
+class TAppSettings;
 class TDataManagement;
 
 enum TConnectionType : int {
@@ -70,6 +71,10 @@ class TSessionItem {
   // Main thread.
   virtual void SetOpenParams(const std::string& aOpenString, int aConnectionType,
                              const std::string& friendly, int32_t aColor);
+  // The session's keys under `Prefix` ("Session_" + index + "_"), read once
+  // right after creation and written whenever the program saves its state.
+  virtual void ReadSettings(TAppSettings& Settings, const std::string& Prefix);
+  virtual void SaveSettings(TAppSettings& Settings, const std::string& Prefix);
   // Renumbers the session (sessions are saved without gaps).
   virtual void UpdateIndex(int aIndex);
   // Empty `error`: the device is open.
