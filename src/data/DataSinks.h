@@ -3,6 +3,7 @@
 // implement these interfaces; the stores only know them by pointer.
 
 #include <array>
+#include <cstdint>
 #include <functional>
 #include <span>
 #include <string>
@@ -26,6 +27,11 @@ class IDataSampler {
   virtual void AddStringsSpecial(int SessId, bool SessIsCopy, const TReportStrings& Strings) = 0;
   // The device time of the next strings ("seconds<separator>tenths"), or empty.
   virtual void SetSessionSyncTime(int SessId, bool SessIsCopy, std::string_view SyncTime) = 0;
+  // A device time stamp in 100 ms units; samplers that do not synchronise
+  // their sources on device time ignore it.
+  virtual void AddTimeStamp(int SessId, bool SessIsCopy, int64_t TimeStamp100ms) {
+    (void)SessId, (void)SessIsCopy, (void)TimeStamp100ms;
+  }
   // A line of its own in the log files (a clock alarm).
   virtual void AddWarning(int SessId, bool SessIsCopy, std::string_view Text) = 0;
   // Code 1: channel count changed; 3: header changed; 5: lines lost or

@@ -161,6 +161,13 @@ bool TQMSessionItem::OpenDevice(std::string& error) {
   FisESP = false;
   FWaitRawTimestamp = true;
   FVersionString.clear();
+  // A new connection starts a new device time base.
+  FDeviceMs = -1;
+  FORCDateTimeStart.Days = std::numeric_limits<double>::quiet_NaN();
+  FOverflowCounter = 0;
+  FignoredTimestamp.clear();
+  FZMStart = -1;
+  FZMCount = 0;
 
   std::string text = base + structPart + userPart;
   bool opened = TryOpen(text);
@@ -230,12 +237,6 @@ void TQMSessionItem::Closed() {
   Update();
 }
 
-int TQMSessionItem::SendCommand(std::string command) {
-  const int code = FServices.Sources->Multi_SendCommand(FMultiId, command);
-  if (code != mcSuccess) AddError(76, 0, command);
-  return code;
-}
-
 bool TQMSessionItem::HandleDeviceRequest() {
   const TDeviceRequest request = FDeviceRequest.load();
   if (request == TDeviceRequest::None) return false;
@@ -294,7 +295,7 @@ bool TQMSessionItem::GetTextReport() {
   if (deviceMs >= 0) SetDeviceTime(deviceMs);
   if (code == mcSuccess || code == mcTextCut) {
     if (FMultiBufferReport.empty()) return false;
-    ThreadEvent_Report(deviceMs);
+    ThreadEvent_Report();
     return true;
   }
   ActOnResult(static_cast<TMultiCode>(code), FMultiBufferReport);
@@ -388,33 +389,6 @@ void TQMSessionItem::ActOnResult(TMultiCode code, const std::string& text) {
       }
       break;
   }
-}
-
-void TQMSessionItem::ThreadEvent_Report(int64_t deviceMs) {
-  const std::string& text = FMultiBufferReport;
-  uint32_t header = 0;
-  if (text.size() < 4 || !TryHexTextToUInt32(std::string_view(text).substr(0, 4), header)) {
-    Log(".ThreadEvent_Report no header: " + text);
-    return;
-  }
-  FHeader = static_cast<int>(header);
-  if (header < 0x6000) {
-    FORC_DM->ExtractData(text, deviceMs);
-  } else if (header < 0x7000) {
-    FORC_DM->ExtractRawData(text, deviceMs);
-  } else {
-    return;  // a status report: no measurement data
-  }
-  FOldHeader = FHeader;
-}
-
-void TQMSessionItem::ThreadEvent_Report(const TQM_ReportStruct& record) {
-  FHeader = static_cast<int>(record.GetHeader());
-  if (FHeader >= 0x7000) return;  // a status report: no measurement data
-  const TQM_ReportType type = record.GetReportType();
-  if (type != rt_Phase && type != rt_Double) return;
-  FORC_DM->ExtractReport(record);
-  FOldHeader = FHeader;
 }
 
 void TQMSessionItem::AddError(int code, int subCode, const std::string& text) {

@@ -11,15 +11,21 @@
 // HandleDeviceRequest, so a device is only ever opened and closed on one
 // thread.
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <limits>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "data/LTV_DataManagement.h"
 #include "data/ORC_DataManagement.h"
+#include "platform/Clock.h"
+#include "protocol/QM_Header.h"
+#include "protocol/QM_Report.h"
 #include "session/App_Sessions.h"
 #include "sources/QM_SourceList.h"
 
@@ -36,6 +42,8 @@ struct TSessionServices {
   const TLogOptionsSnapshot* Options = nullptr;
   // Professional mode: sessions with report records take them as records.
   bool Professional = false;
+  // "Now" for the device's start time, and the start-up waits' time-outs.
+  const IClock* Clock = &SystemClock();
 };
 
 // What the report thread left for the main thread.
@@ -65,6 +73,29 @@ class TQMSessionItem final : public TSessionItem {
   // Read-and-clear.
   bool DeviceInterruptedError() { return FDeviceInterruptedError.exchange(false); }
   int IntervalIndex() const { return FIntervalIndex; }
+  uint8_t Mode() const { return FMode; }
+  uint8_t ScramblerIndex() const { return FScrambler; }
+  int PPIIndex() const { return FPPI; }
+  const std::string& VersionString() const { return FVersionString; }
+  bool IsESP() const { return FisESP; }
+  bool ORConly() const { return FORConly; }
+  bool LTVonly() const { return FLTVonly; }
+  uint16_t HardFeature() const { return FHardFeature; }
+  bool HasORC() const;
+  bool HasLTV() const;
+  // Text of the last status report / of the last time stamp ("Sync: ").
+  const std::string& BufNo7000() const { return FBufNo7000; }
+  const std::string& BufNo7015() const { return FBufNo7015; }
+  TDateTime ORCDateTimeStart() const { return FORCDateTimeStart; }
+  // A start time kept from an earlier run: the first one computed is checked
+  // against it once.
+  void SetIniDateTimeStart(TDateTime value);
+  bool IsModeAverage() const;
+  bool IsModeFrequencyEnabled() const;
+  bool IsModePhaseEnabled() const;
+  bool IsModePhaseDiffEnabled() const;
+  bool IsModeRawDataEnabled() const;
+  bool IsModeLTVdiffEnabled() const;
 
   // Remembered across runs (settings).
   void SetDataPortINI(uint16_t port) { FDataPortINI = port; }
@@ -88,8 +119,45 @@ class TQMSessionItem final : public TSessionItem {
   bool HandleDeviceRequest();
   TDeviceRequest PendingDeviceRequest() const { return FDeviceRequest.load(); }
 
-  // 1 = sent; the refusal's reason in `command` otherwise.
+  // ---- Commands and device functions (ORB_SessionCommands.cpp) ----
+  // A menu command: the command characters and the menu's caption.
+  void SetCommand(const std::string& Cmd, const std::string& CmdText);
+  // 1 = sent; a refusal is error 76, an exception error 77 and a close.
   int SendCommand(std::string command);
+  // $60, interval and offset as little-endian 16-bit numbers; a negative
+  // offset is sent as offset + 20000. Without `use` both are $FFFF.
+  static std::string PPICommand(bool use, int intervalMs, int offsetMs);
+  // The PPI offset the user entered for this session, in ms.
+  void SetPPIOffset(int offsetMs) { FPPIOffset = offsetMs; }
+  bool SendPPICommand(bool use);
+  // The connection's debug file; `error` tells why it was refused.
+  bool Debug(bool Value, std::string& error);
+  void DebugFlags(bool Report, bool LowLevel);
+  void SetDebugStream(bool Value);
+  void SetSaveBinaryData(bool Value);
+  void SetSaveReportData(bool Value);
+  bool SaveBinaryData() const { return FSaveBinaryData; }
+  bool SaveReportData() const { return FSaveReportData; }
+  // Returns false when the port is to change while the server runs.
+  bool UpdateLocalServer(bool Run, uint16_t Port);
+  double GetNomFreq(int kanal) const;
+  void SetNomFreq(int kanal, double Value);
+  bool UseDeviceCalibration() const { return FUseDeviceCalibration; }
+  void SetUseDeviceCalibration(bool Value);
+  // Sends the 24 values to the device; true when it took them.
+  bool UserChangedDeviceCalibration(const TCalibrationData& data);
+  // Brings `Value` into the device's range; false when it cannot be stored.
+  bool CheckCalibrationRange(double& Value);
+  int CalibFactorFloatToInt();
+  void SetCalibFactorFloatToInt(int Value);
+  const TOHRSettings& OHRSettings() const { return FOHRSettings; }
+  void SetOHRSettings(const TOHRSettings& settings);
+  bool RequestConnectedUsers();
+  bool ResetDevice();
+  const std::array<std::string, 4>& ConnectedUsers() const { return FConnectedUsers; }
+  bool Ref20MHz() const { return FRef20MHz; }
+  void SetRef20MHz(bool Value);
+  uint32_t GetSerialNumber();
 
  private:
   struct TCopyTag {};
@@ -109,9 +177,38 @@ class TQMSessionItem final : public TSessionItem {
   // One attempt; `text` is the open string in and the error out.
   bool TryOpen(std::string& text);
   void SendOpenCommands();
-  // The text report just taken; only data reports are stored so far.
-  void ThreadEvent_Report(int64_t deviceMs);
+  // The report just taken, as text in FMultiBufferReport or as a record.
+  void ThreadEvent_Report();
   void ThreadEvent_Report(const TQM_ReportStruct& record);
+
+  // Report evaluation (ORB_SessionReports.cpp). `line` is the whole text
+  // report, `text` the part after the header; `record` is set on the record
+  // path and carries the values.
+  void EvaluateReport(uint32_t header, std::string_view line, std::string_view text,
+                      const TQM_ReportStruct* record);
+  // False while a start-up wait holds the report back.
+  bool PassStartUpWaits(uint16_t header, std::string_view text);
+  void CheckExpectedHeader(uint16_t header);
+  void CheckOHRWait();
+  void CountOverflow(uint32_t header);
+  void ComputeStartTime();
+  void CheckStartTimePlausibility();
+  void ActOnHeader(uint16_t header, std::string_view line, std::string_view text,
+                   const TQM_ReportStruct* record);
+  void TakeTimestamp(uint16_t header, std::string_view text);
+  void TakeData(uint16_t header, std::string_view line, const TQM_ReportStruct* record);
+  void CountThroughput();
+  void SetDataHeader(uint16_t value, bool announce, bool from7020);
+  void SpecialReport(uint16_t header, std::string_view line, std::string_view text);
+  void TakeVersion(std::string_view line, std::string_view text);
+  void ApplyHardFeatures(uint16_t features);
+  void Queue(TSyncWhat what, int code, int value = 0);
+  bool IsRawMode() const { return FMode == 6 || FMode == 7; }
+  void ReadDeviceCalibration();
+  void TakeCalibrationReport(std::string_view line);
+  void ApplyCalibration(const TCalibrationData& data);
+  void TakeOHRReport(std::string_view line);
+  void TakeConnectedUsers(std::string_view text);
   void SetDeviceTime(int64_t deviceMs);
   bool IsDemo() const { return FOpenString == "DemoData"; }
 
@@ -149,9 +246,67 @@ class TQMSessionItem final : public TSessionItem {
 
   // Start-up waits, ended by the report evaluation.
   bool FWaitBufferCleared = false;
+  bool FWaitExpectedHeader = false;
   bool FWaitOHRData = false;
   bool FWait7F51 = false;
   bool FWaitRawTimestamp = false;
+  std::optional<TQMHeader> FExpectedHeader;
+  std::vector<std::string> FAddedOpenCommands;
+  int64_t FWaitOHRTicks = 0;  // monotonic ms of the last OHR request
+  int FWaitOHRCount = 0;
+  // A time stamp held back by a wait, passed on before the next data.
+  uint16_t FignoredTimestampHeader = 0;
+  std::string FignoredTimestamp;
+
+  // Commands and device functions.
+  int FPPIOffset = 0;
+  bool FDebugLog = false;
+  bool FDebugStream = false;
+  bool FSaveBinaryData = false;
+  bool FSaveReportData = false;
+  bool FRunLocalTcpServer = false;
+  uint16_t FLocalTcpServerPort = 0;
+  bool FUseDeviceCalibration = true;
+  bool FLTVCalibrationSet = false;
+  int FCalibrationsApplied = 0;
+  int FCalibFactorFloatToInt = -1;  // -1: not read yet
+  TOHRSettings FOHRSettings;
+  bool FOHRSettingsSet = false;
+  int FOHRChanges = 0;
+  bool FRef20MHz = false;
+  bool FSerialNumberOk = false;
+  std::array<std::string, 4> FConnectedUsers;
+  TSourceCodecState FRecordText;  // message records as text
+
+  // The device state the reports carry.
+  std::optional<TQMHeader> FDataHeader;
+  int FPPI = 0;
+  std::string FPPItext;
+  std::string FScramblerText;
+  bool FRawAvg = false;
+  int FRawIntervalIndex = -1;
+  bool FhasPPI = false;
+  bool FPPIcmdSent = false;
+  bool FisRTC = false;
+  uint16_t FHardFeature = 0;
+  bool FORConly = false;
+  bool FLTVonly = false;
+  bool FPLLError = false;
+  int FPLLokCount = 0;
+  bool FReportDataDuringReferenceClockError = true;
+  int FOverflowCounter = 0;
+  double FRemainTime = 0;  // s
+  std::string FBufNo7000;
+  std::string FBufNo7015;
+  bool FORCtimeCheckNeeded = false;
+  TDateTime FiniDateTime{std::numeric_limits<double>::quiet_NaN()};
+  std::string FORCtimeText;  // reused for every data report
+  // Throughput: data reports since FZMStart (monotonic ms), and the sums of
+  // the finished blocks of 10,000.
+  int FZMCount = 0;
+  int64_t FZMStart = -1;
+  int FZMSum = 0;
+  int64_t FZMSumTime = 0;
 
   std::atomic<TDeviceRequest> FDeviceRequest{TDeviceRequest::None};
   std::mutex FRequestLock;  // guards FRequestText

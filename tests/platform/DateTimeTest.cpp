@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/DateTime.h"
+#include "platform/DateTimeFormat.h"
 
 namespace orb {
 namespace {
@@ -44,6 +45,27 @@ TEST(DateTime, LocalConversionRoundTrips) {
   TDateTime utc;
   ASSERT_TRUE(TryEncodeDateTime({2026, 7, 1, 12, 30, 0, 0}, utc));
   EXPECT_EQ(DateTimeToUnixMs(LocalToUtc(UtcToLocal(utc))), DateTimeToUnixMs(utc));
+}
+
+}  // namespace
+}  // namespace orb
+
+namespace orb {
+namespace {
+
+TEST(DateTimeFormatTest, FormatsByTheLogTimeFormatLetters) {
+  TDateTime value;
+  ASSERT_TRUE(TryEncodeDateTime({2026, 3, 7, 9, 5, 4, 21}, value));
+  const struct {
+    const char* Format;
+    const char* Expected;
+  } cases[] = {
+      {"YYMMDD HHNNSS.ZZZ", "260307 090504.021"},
+      {"yyyy-mm-dd hh:mm:ss,zzz", "2026-03-07 09:05:04,021"},
+      {"\"Day\" DD 'at' HH", "Day 07 at 09"},
+      {"YYYYMMDD_HHNNSS", "20260307_090504"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(FormatDateTime(c.Format, value), c.Expected) << c.Format;
 }
 
 }  // namespace

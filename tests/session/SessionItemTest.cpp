@@ -306,7 +306,8 @@ TEST(SessionResultTest, EachResultHasItsReaction) {
       {QM_CmdIgnored, "refused", ctNetwork, {"0 76"}, TDeviceRequest::None, {}},
       {QM_No_Err_Recovered, "back", ctNetwork, {"2 23"}, TDeviceRequest::None, {}},
       {QM_Err_Exception, "EXCEP(E) x", ctUSB, {"0 21"}, TDeviceRequest::None, {}},
-      {QM_Err_ReceiveBufferOverflow, "", ctUSB, {}, TDeviceRequest::None, {}},
+      // The source turns an overflow into the device's "buffer cleared" report.
+      {QM_Err_ReceiveBufferOverflow, "", ctUSB, {"0 31"}, TDeviceRequest::None, {}},
       {QM_Err_BadFormat, "odd", ctUSB, {"0 21"}, TDeviceRequest::None, {}},
       {QM_Err_BadFormat, "Data transfer interrupted", ctUSB, {"0 21"}, TDeviceRequest::None, {}},
       {QM_Err_Reconnected, "again", ctNetwork, {"0 31"}, TDeviceRequest::None, {}},
