@@ -142,9 +142,9 @@ bool TQMSessionItem::PassStartUpWaits(uint16_t header, std::string_view text) {
   if (!FWaitBufferCleared && FOpenCommandIndex < static_cast<int>(FAddedOpenCommands.size())) {
     SendCommand(FAddedOpenCommands[static_cast<size_t>(FOpenCommandIndex++)]);
   }
+  if (FWaitOHRData) CheckOHRWait();
   if (!(FWaitBufferCleared || FWaitExpectedHeader || FWaitOHRData || FWait7F51)) return true;
 
-  if (FWaitOHRData) CheckOHRWait();
   if (isData) {
     if (header != FOldHeader) SetDataHeader(header, FOldHeader != kNoHeaderYet, false);
     return false;
@@ -444,7 +444,7 @@ void TQMSessionItem::SetDataHeader(uint16_t value, bool announce, bool from7020)
   if (header.FModeValid) {
     FMode = static_cast<uint8_t>(header.FMode == 6 && FRawAvg ? 7 : header.FMode);
     Queue(swMode, FMode);
-    if (announce && FMode != oldMode) {
+    if (announce && hadHeader && FMode != oldMode) {
       AddInfo(13, 0, "Mode setting changed to " + std::string(ModeText(FMode)));
     }
   }
@@ -459,7 +459,7 @@ void TQMSessionItem::SetDataHeader(uint16_t value, bool announce, bool from7020)
       FIntervalMs = static_cast<int>(header.FGateTime);
     }
     Queue(swRateIndex, FIntervalIndex);
-    if (announce && FIntervalIndex != oldIndex) {
+    if (announce && hadHeader && FIntervalIndex != oldIndex) {
       AddInfo(13, 0,
               "Interval setting changed to " + std::string(IntervalIndexToText(FIntervalIndex)));
     }
@@ -474,7 +474,7 @@ void TQMSessionItem::SetDataHeader(uint16_t value, bool announce, bool from7020)
   FScrambler = static_cast<uint8_t>(header.FScramblerIndex);
   FScramblerText = header.GetScramblerText();
   Queue(swScrambler, FScrambler);
-  if (announce && FScrambler != oldScrambler) {
+  if (announce && hadHeader && FScrambler != oldScrambler) {
     AddInfo(14, 0, "Scrambler setting changed to " + FScramblerText);
   }
 

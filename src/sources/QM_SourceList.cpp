@@ -270,6 +270,13 @@ int TSourceList::Multi_SetSend7016(int id, bool on) {
   });
 }
 
+int TSourceList::Multi_SetReplayPacing(int id, bool on) {
+  return WithSource(id, int{mcUnknownSource}, [&](TSourceItem& source) {
+    source.SetReplayPacing(on);
+    return int{mcSuccess};
+  });
+}
+
 int TSourceList::Multi_StartSaveReportData(int id, std::string& message) {
   return WithSource(id, int{mcUnknownSource}, [&](TSourceItem& source) {
     return int{source.StartSaveReportData(id, message) ? mcSuccess : mcOtherError};

@@ -84,6 +84,8 @@ class TSourceList {
   void Multi_DebugFlags(int id, bool reportLog, bool lowLevelLog);
   int Multi_SetDecimalSeparator(int id, char separator);
   int Multi_SetSend7016(int id, bool on);
+  // A replayed file keeps the pace of its time stamps unless switched off.
+  int Multi_SetReplayPacing(int id, bool on);
   int Multi_StartSaveReportData(int id, std::string& message);
   int Multi_StopSaveReportData(int id);
   int Multi_StartSaveBinaryData(int id, std::string& message);
