@@ -116,6 +116,27 @@ TEST_F(SessionItemTest, DemoDataReportsReachTheCounterStore) {
   }
 }
 
+// A rate command to the simulator takes effect at its next interval
+// boundary; the session learns it from the device and announces it.
+TEST_F(SessionItemTest, ARateCommandIsConfirmedByTheSimulator) {
+  auto session = NewSession(0);
+  session->SetDemoSettings(2, 0, 9);  // two channels, phase, 1 s
+  session->SetOpenParams("DemoData", ctDemoNone, "Demo", 0x00FF00);
+  std::string error;
+  ASSERT_TRUE(session->OpenDevice(error)) << error;
+  Run(*session, 3000);
+  EXPECT_EQ(session->IntervalIndex(), 9);
+  messages.clear();
+  session->SetCommand("\x26", "Interval 100ms");
+  Run(*session, 3000);
+  EXPECT_EQ(session->IntervalIndex(), 6);
+  EXPECT_EQ(session->IntervalMs(), 100);
+  const std::vector<std::string> texts = Texts();
+  ASSERT_GE(texts.size(), 2u);
+  EXPECT_EQ(texts[0], "2 75 Cmd Interval 100ms");
+  EXPECT_EQ(texts[1], "2 13 Interval setting changed to 100ms");
+}
+
 TEST_F(SessionItemTest, ClosingStopsPollingAndReopenStartsAgain) {
   auto session = NewSession(0);
   session->SetOpenParams("DemoData", ctDemoNone, "", TSessionItem::kDefaultColor);

@@ -6,6 +6,7 @@
 #include <deque>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "FakeConnectionEnvironment.h"
 #include "sources/QM_DeviceFactory.h"
@@ -15,15 +16,21 @@ namespace orb::test {
 
 class TScriptedDevice final : public TQM_BaseDevice {
  public:
-  TScriptedDevice(const TDeviceContext& context, TQM_DeviceType type)
+  TScriptedDevice(const TDeviceContext& context, TQM_DeviceType type, TQM_PeerType peer,
+                  int firmware)
       : TQM_BaseDevice(context.LogId, type, context.MultiId, *context.Clock, context.ReceiveEvent) {
-    InitPeerType(ptColdfire);
+    InitPeerType(peer);
+    SetFirmwareVersionNumber(firmware);
   }
   TQM_Result OpenPort(std::string&) override { return QM_No_Err; }
   void ClosePort() override { ++Closed; }
-  TQM_Result DeviceWrite(std::string_view) override { return QM_No_Err; }
+  TQM_Result DeviceWrite(std::string_view bytes) override {
+    Written.emplace_back(bytes);
+    return QM_No_Err;
+  }
   bool CheckDeviceClosed() override { return false; }
   int Closed = 0;
+  std::vector<std::string> Written;  // every write, in order
 };
 
 class TScriptedDecoder final : public TQM_ReportDecoder {
@@ -45,13 +52,15 @@ class TScriptedFactory final : public IDeviceFactory {
  public:
   TQM_Result Create(const TDeviceTarget&, const TConnectionString&, const TDeviceContext& context,
                     TCreatedDevice& created, std::string&) override {
-    auto device = std::make_unique<TScriptedDevice>(context, Type);
+    auto device = std::make_unique<TScriptedDevice>(context, Type, Peer, Firmware);
     Last = device.get();
     created.Device = std::move(device);
     created.Decoder = std::make_unique<TScriptedDecoder>(Script);
     return QM_No_Err;
   }
   TQM_DeviceType Type = QM_Remote;
+  TQM_PeerType Peer = ptColdfire;
+  int Firmware = 0;
   std::deque<TQM_ReportStruct> Script;
   TScriptedDevice* Last = nullptr;
 };
