@@ -194,7 +194,10 @@ void TQMSessionItem::SetNomFreq(int kanal, double Value) {
 // ---- LTV calibration ------------------------------------------------------------------------
 
 void TQMSessionItem::ReadDeviceCalibration() {
-  SendCommand(FisESP ? std::string("\x85" "Eb\0", 4) : std::string(1, '\x02'));
+  SendCommand(FisESP ? std::string("\x85"
+                                   "Eb\0",
+                                   4)
+                     : std::string(1, '\x02'));
 }
 
 void TQMSessionItem::TakeCalibrationReport(std::string_view line) {
@@ -252,7 +255,8 @@ bool TQMSessionItem::CheckCalibrationRange(double& Value) {
   if (Value < -kCalibrationWrap) Value += kCalibrationLimit;
   if (Value > kCalibrationWrap) Value -= kCalibrationLimit;
   const double scaled = std::round(Value * CalibFactorFloatToInt());
-  if (scaled < std::numeric_limits<int32_t>::min() || scaled > std::numeric_limits<int32_t>::max()) {
+  if (scaled < std::numeric_limits<int32_t>::min() ||
+      scaled > std::numeric_limits<int32_t>::max()) {
     Log(".CheckCalibrationRange out of range: " + FloatToText(Value));
     return false;
   }
@@ -294,6 +298,7 @@ void TQMSessionItem::TakeOHRReport(std::string_view line) {
   if (FORC_DM->AddLogStrings()) {
     FServices.Sampler->UpdateSession(FIndex, false, kSamplerOHRData, "");
   }
+  UpdateNominalFrequencies();
   if (FOHRSettingsSet) AddInfo(101, 0, "OHR Data changed");
   FOHRSettingsSet = true;
 }
@@ -323,6 +328,18 @@ void TQMSessionItem::TakeConnectedUsers(std::string_view text) {
     FConnectedUsers[static_cast<size_t>(user - 1)] =
         Trim(text.substr(begin, end == std::string_view::npos ? end : end - begin));
   }
+  // A network-class counter on USB keeps its users in the second form.
+  const bool secondForm = FisESP && FConnectionType == ctUSB;
+  FServices.Sources->Multi_UpdateDeviceInfo(GetSerialNumber(), [&](TQM_DeviceInfo& info) {
+    for (int n = 1; n <= 4; ++n) {
+      const std::string& user = FConnectedUsers[static_cast<size_t>(n - 1)];
+      if (secondForm) {
+        info.SetConnectedUserU2(n, user);
+      } else {
+        info.SetConnectedUser(n, user);
+      }
+    }
+  });
   Queue(swDevices, 0);
 }
 
@@ -353,9 +370,41 @@ uint32_t TQMSessionItem::GetSerialNumber() {
   } else {
     FSerialNumber = FServices.Sources->Multi_GetSerialNumber(FMultiId);
     FSerialNumberOk = FSerialNumber != 0xFFFFFFFF;
+    if (FSerialNumberOk) UpdateNominalFrequencies();
   }
   if (FLinkedSession != nullptr) FLinkedSession->FSerialNumber = FSerialNumber;
   return FSerialNumber;
+}
+
+void TQMSessionItem::UpdateNominalFrequencies() {
+  if (!FSerialNumberOk) return;
+  bool sessionHasAny = false;
+  for (int k = 1; k <= kMaxDataChannels; ++k) sessionHasAny |= FORC_DM->GetNomFreqUser(k) != 0;
+  TQM_Doubles fromDevice{};
+  bool deviceHasAny = false;
+  const bool known =
+      FServices.Sources->Multi_UpdateDeviceInfo(FSerialNumber, [&](TQM_DeviceInfo& info) {
+        for (int k = 1; k <= kMaxDataChannels; ++k) {
+          if (sessionHasAny) {
+            info.SetNominalFreq(k, FORC_DM->GetNomFreqUser(k));
+          } else {
+            fromDevice[static_cast<size_t>(k - 1)] = info.GetNominalFreq(k);
+            deviceHasAny |= fromDevice[static_cast<size_t>(k - 1)] != 0;
+          }
+        }
+      });
+  if (!known) return;
+  if (sessionHasAny) {
+    Log(".UpdateNominalFrequencies: DataManager -> DeviceInfo");
+    return;
+  }
+  if (!deviceHasAny) return;
+  Log(".UpdateNominalFrequencies: DeviceInfo -> DataManager");
+  FORC_DM->BeginUpdate();
+  for (int k = 1; k <= kMaxDataChannels; ++k) {
+    FORC_DM->SetNomFreq(k, fromDevice[static_cast<size_t>(k - 1)]);
+  }
+  FORC_DM->EndUpdate();
 }
 
 }  // namespace orb

@@ -120,6 +120,9 @@ void TQMSessionItem::ThreadEvent_Report(const TQM_ReportStruct& record) {
 void TQMSessionItem::EvaluateReport(uint32_t rawHeader, std::string_view line,
                                     std::string_view text, const TQM_ReportStruct* record) {
   const auto header = static_cast<uint16_t>(rawHeader & ~kLostDataBit);
+  if (FDeviceStartState == ds_unknown) {
+    FDeviceStartState = FServices.Sources->Multi_GetDeviceStartState(FMultiId);
+  }
   if (!PassStartUpWaits(header, text)) return;
   CountOverflow(rawHeader);
   const bool isData = header < kFirstMessageHeader;
@@ -528,7 +531,9 @@ void TQMSessionItem::SpecialReport(uint16_t header, std::string_view line, std::
       Queue(swReSync, 0);
       break;
     case 0x7FF1: {
-      const int sub = Contains(text, "ORC: T2 underflow") ? 1 : Contains(text, "ORC: T2 d4>=2") ? 2 : 0;
+      const int sub = Contains(text, "ORC: T2 underflow") ? 1
+                      : Contains(text, "ORC: T2 d4>=2")   ? 2
+                                                          : 0;
       AddError(0x7FF1 * 16 + sub, 0, report);
       break;
     }
@@ -624,7 +629,8 @@ bool TQMSessionItem::IsModePhaseEnabled() const {
 }
 
 bool TQMSessionItem::IsModePhaseDiffEnabled() const {
-  return FDataHeader && (FDataHeader->FMode < 2 || (FDataHeader->FMode >= 4 && FDataHeader->FMode <= 6));
+  return FDataHeader &&
+         (FDataHeader->FMode < 2 || (FDataHeader->FMode >= 4 && FDataHeader->FMode <= 6));
 }
 
 bool TQMSessionItem::IsModeRawDataEnabled() const { return FDataHeader && FDataHeader->FMode == 6; }

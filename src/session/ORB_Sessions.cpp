@@ -226,6 +226,11 @@ void TQMSessionItem::SendOpenCommands() {
 void TQMSessionItem::CloseDevice(bool /*stopServer: no local data server yet*/) {
   if (!FDeviceOpened) return;
   FDeviceOpened = false;  // first, so the report thread stops polling
+  // The device gives this client the same id when it comes back.
+  if (const int user = FServices.Sources->Multi_GetUserId(FMultiId);
+      user >= 0 && user < kNoUserId) {
+    FUserIdINI = static_cast<uint8_t>(user);
+  }
   AddInfo(71, 0, "Disconnect");
   FServices.Sources->Multi_CloseConnection(FMultiId);
   Closed();

@@ -158,6 +158,10 @@ class TQMSessionItem final : public TSessionItem {
   bool Ref20MHz() const { return FRef20MHz; }
   void SetRef20MHz(bool Value);
   uint32_t GetSerialNumber();
+  // Exchanges nominal frequencies with the device information of the
+  // serial number: the session's when it has any, else the device's.
+  void UpdateNominalFrequencies();
+  TQM_DeviceStartState DeviceStartState() const { return FDeviceStartState; }
 
  private:
   struct TCopyTag {};
@@ -275,6 +279,7 @@ class TQMSessionItem final : public TSessionItem {
   int FOHRChanges = 0;
   bool FRef20MHz = false;
   bool FSerialNumberOk = false;
+  TQM_DeviceStartState FDeviceStartState = ds_unknown;
   std::array<std::string, 4> FConnectedUsers;
   TSourceCodecState FRecordText;  // message records as text
 

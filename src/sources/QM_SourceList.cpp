@@ -385,4 +385,22 @@ std::optional<TQM_DeviceInfo> TSourceList::Multi_GetDeviceInfo(uint32_t serialNu
   return *info;
 }
 
+bool TSourceList::Multi_UpdateDeviceInfo(uint32_t serialNumber,
+                                         const std::function<void(TQM_DeviceInfo&)>& change) {
+  std::lock_guard lock(FListLock);
+  TQM_DeviceInfo* info = FDeviceInfos.GetInfo(serialNumber);
+  if (info == nullptr) return false;
+  change(*info);
+  return true;
+}
+
+int TSourceList::Multi_GetUserId(int id) {
+  return WithSource(id, 255, [](TSourceItem& source) { return source.UserId(); });
+}
+
+TQM_DeviceStartState TSourceList::Multi_GetDeviceStartState(int id) {
+  return WithSource(id, ds_unknown,
+                    [](TSourceItem& source) { return source.GetDeviceStartState(); });
+}
+
 }  // namespace orb

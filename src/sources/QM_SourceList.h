@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -102,6 +103,13 @@ class TSourceList {
   int Multi_GetFirmwareVersion(int id);
   bool Multi_IsFileDevice(int id);
   std::optional<TQM_DeviceInfo> Multi_GetDeviceInfo(uint32_t serialNumber);
+  // Changes the entry of `serialNumber` under the list's lock; false when
+  // there is none.
+  bool Multi_UpdateDeviceInfo(uint32_t serialNumber,
+                              const std::function<void(TQM_DeviceInfo&)>& change);
+  // The user id the device gave this connection (255: none).
+  int Multi_GetUserId(int id);
+  TQM_DeviceStartState Multi_GetDeviceStartState(int id);
 
   // The text for an unknown number.
   static std::string NotFoundText(int id);

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <string>
 #include <vector>
 
@@ -158,6 +159,20 @@ TEST_F(SessionCommandsTest, CalibrationValuesAreBroughtIntoTheDeviceRange) {
   EXPECT_FALSE(session->CheckCalibrationRange(value));
   value = 2e6;
   EXPECT_TRUE(session->CheckCalibrationRange(value));
+}
+
+TEST_F(SessionCommandsTest, ConnectedUsersAreReadFromTheirNumbers) {
+  // A counter of the older class reports its users as text.
+  session->CloseDevice(true);
+  factory.Peer = ptColdfire;
+  std::string error;
+  ASSERT_TRUE(session->OpenDevice(error)) << error;
+  TQM_ReportStruct record;
+  record.SetMessage(0x7030, "Users 1: lab pc 2:  ORB 4: remote");
+  factory.Script.push_back(record);
+  Flush();
+  EXPECT_EQ(session->ConnectedUsers(),
+            (std::array<std::string, 4>{"lab pc", "ORB", "unknown", "remote"}));
 }
 
 }  // namespace

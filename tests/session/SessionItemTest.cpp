@@ -450,7 +450,6 @@ TEST(SessionRecordTest, ProfessionalSessionsTakeRecords) {
   EXPECT_TRUE(session.IsRunning());
 }
 
-
 // A device that never answers the high-resolution settings request holds
 // the data back for three time-outs of a second, then gives error 102 and
 // lets the data through.

@@ -88,8 +88,8 @@ class SessionReportsTest : public ::testing::Test {
     const auto items = messages.Items();
     for (size_t i = before; i < items.size(); ++i) {
       const TMessageItem& item = *items[i];
-      std::string text = std::to_string(item.MsgType) + " " + std::to_string(item.Code) + " " +
-                         item.Text;
+      std::string text =
+          std::to_string(item.MsgType) + " " + std::to_string(item.Code) + " " + item.Text;
       if (item.Count > 1) text += " (" + std::to_string(item.Count) + ")";
       texts.push_back(text);
     }
