@@ -247,15 +247,22 @@ TLogDefinitions ReadLogDefinitions(TAppSettings& Settings) {
   return definitions;
 }
 
-void SaveLogDefinitions(TAppSettings& Settings, const TLogDefinitions& Definitions) {
+void SaveLogDefinitions(TAppSettings& Settings,
+                        const std::vector<const TLogDefinition*>& Definitions) {
   Settings.RemoveKeys("Log_");
   int n = 0;
-  for (const auto& definition : Definitions) {
-    if (!definition) continue;
+  for (const TLogDefinition* definition : Definitions) {
+    if (definition == nullptr) continue;
     definition->SaveSettings(Settings, "Log_" + IntToText(++n) + "_");
   }
   Settings.SetValue("Log_DefsCount", int32_t{n});
   Settings.SetVersionFormat(kLogVersionFormat);
+}
+
+void SaveLogDefinitions(TAppSettings& Settings, const TLogDefinitions& Definitions) {
+  std::vector<const TLogDefinition*> list;
+  for (const auto& definition : Definitions) list.push_back(definition.get());
+  SaveLogDefinitions(Settings, list);
 }
 
 fs::path ActualLogFileName(const std::string& configured, bool prependDate, TDateTime date,

@@ -151,6 +151,8 @@ using TLogDefinitions = std::vector<std::unique_ptr<TLogDefinition>>;
 // Every definition under "Log_" + n + "_" and "Log_DefsCount".
 TLogDefinitions ReadLogDefinitions(TAppSettings& Settings);
 // Removes every "Log_" key first, then numbers the definitions from 1.
+void SaveLogDefinitions(TAppSettings& Settings,
+                        const std::vector<const TLogDefinition*>& Definitions);
 void SaveLogDefinitions(TAppSettings& Settings, const TLogDefinitions& Definitions);
 
 // The file a definition writes on `date`: the configured name split into
