@@ -249,6 +249,48 @@ void TORB_MultiSampler::CloseFilesSession(int sIndex, bool sCopy) {
   }
 }
 
+void TORB_MultiSampler::TransformLinComb(int sIndex, int virtLC1, int virtLC2) {
+  std::lock_guard lock(FLockObj);
+  constexpr int kLinCombRow = 2;
+  constexpr int kVirtualFrequency = 11;
+  bool changed = false;
+  for (const auto& definition : FDefinitionList) {
+    if (!definition) continue;
+    TLogDefinition& logDef = *definition->LogDef;
+    bool converted = false;
+    for (int n = 0; n < logDef.GetCount(); ++n) {
+      TSimpleLogDefinition& source = *logDef.GetDefinition(n);
+      if (source.Source() != sIndex || source.SourceCopy() || source.StringClass() != sscStandard ||
+          !(source.IsEnabled(kLinCombRow, 1) || source.IsEnabled(kLinCombRow, 2))) {
+        continue;
+      }
+      source.SetEnabled(kLinCombRow, 1, false);
+      source.SetEnabled(kLinCombRow, 2, false);
+      converted = true;
+    }
+    if (!converted) continue;
+    TSimpleLogDefinition* target = nullptr;
+    for (int n = 0; n < logDef.GetCount() && target == nullptr; ++n) {
+      TSimpleLogDefinition* source = logDef.GetDefinition(n);
+      if (source->Source() == sIndex && !source->SourceCopy() &&
+          source->StringClass() == sscVirtual) {
+        target = source;
+      }
+    }
+    if (target == nullptr) {
+      logDef.AddDefinition(
+          std::make_unique<TSimpleLogDefinition>(sIndex, TLogEnabledArray{}, sscVirtual, false, 0));
+      target = logDef.GetDefinition(logDef.GetCount() - 1);
+    }
+    target->SetHasLogType(kVirtualFrequency);
+    for (const int channel : {virtLC1, virtLC2}) {
+      if (channel > 0) target->SetEnabled(1, channel, true);
+    }
+    changed = true;
+  }
+  if (changed) LogDefinitionsChanged(-1, false);
+}
+
 void TORB_MultiSampler::UpdateOptions(int what) {
   std::lock_guard lock(FLockObj);
   if ((what & (8 | 16 | 32)) == 0) return;

@@ -64,6 +64,9 @@ class TORB_MultiSampler final : public IDataSampler {
   // call, so a session is handed out of the list before it is freed.
   void UpdateSessionList(const std::vector<ISamplerSession*>& sessions);
   void CloseFilesSession(int sIndex, bool sCopy);
+  // Older settings: the linear-combination outputs of session sIndex became
+  // its virtual channels virtLC1 and virtLC2 (0: none).
+  void TransformLinComb(int sIndex, int virtLC1, int virtLC2);
   // Bits 8, 16 or 32: the log time settings changed.
   void UpdateOptions(int what);
   // The file a definition writes now; empty while closed.

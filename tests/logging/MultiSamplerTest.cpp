@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "logging/ORB_MultiSampler.h"
+#include "session/App_Settings.h"
 #include "support/TempFolder.h"
 
 namespace orb {
@@ -308,6 +309,28 @@ TEST_F(MultiSamplerTest, ABufferOverflowIsALossOfData) {
   ASSERT_EQ(data.size(), 1u);
   EXPECT_NE(data[0].find("A149"), std::string::npos) << data[0];
   EXPECT_NE(data[0].find("B0"), std::string::npos) << data[0];
+}
+
+// Old definitions logged linear combinations; those became virtual
+// channels, which the definitions now log as virtual frequencies.
+TEST_F(MultiSamplerTest, LinearCombinationOutputsBecomeVirtualChannels) {
+  TFakeSession a(0, 100, 1);
+  sampler->UpdateSessionList({&a});
+  auto definition = std::make_unique<TLogDefinition>();
+  auto part = std::make_unique<TSimpleLogDefinition>(0, TLogEnabledArray{}, sscStandard, false, 3);
+  part->SetLogEnabledString(1, "1");
+  part->SetLogEnabledString(2, "11");
+  definition->AddDefinition(std::move(part));
+  definition->SetFileName((folder / "Old.txt").string());
+  sampler->AddDefinition(std::move(definition));
+  sampler->TransformLinComb(0, 2, 3);
+  TAppSettings settings;
+  sampler->SaveSettings(settings);
+  EXPECT_EQ(settings.GetValue("Log_1_Count", int32_t{0}), 2);
+  EXPECT_EQ(settings.GetValue("Log_1_Simple1_Enabled2", ""), std::string(24, '0'));
+  EXPECT_EQ(settings.GetValue("Log_1_Simple2_StringClass", int32_t{0}), int32_t{sscVirtual});
+  EXPECT_EQ(settings.GetUValue("Log_1_Simple2_LogTypes", 0), 1u << 11);
+  EXPECT_EQ(settings.GetValue("Log_1_Simple2_Enabled1", ""), "011" + std::string(21, '0'));
 }
 
 }  // namespace
