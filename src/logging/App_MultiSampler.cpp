@@ -7,49 +7,60 @@ namespace orb {
 size_t TCircularStringBuffer::AddReport(const TReportStrings& strings) {
   std::lock_guard lock(FLockObj);
   size_t dropped = 0;
-  while (FBuffer.size() + strings.size() > FSize && !FBuffer.empty()) {
-    const size_t n = std::min(strings.size(), FBuffer.size());
-    FBuffer.erase(FBuffer.begin(), FBuffer.begin() + static_cast<std::ptrdiff_t>(n));
-    dropped += n;
+  for (const std::string& text : strings) {
+    if (FCount == FSize) {
+      FFirst = (FFirst + 1) % FSlots.size();
+      --FCount;
+      ++dropped;
+    }
+    if (FCount == FSlots.size()) {
+      // Grow: the oldest string first again, then one new slot at the end.
+      std::rotate(FSlots.begin(), FSlots.begin() + static_cast<std::ptrdiff_t>(FFirst),
+                  FSlots.end());
+      FFirst = 0;
+      FSlots.emplace_back();
+    }
+    FSlots[(FFirst + FCount) % FSlots.size()].assign(text);
+    ++FCount;
   }
-  FBuffer.insert(FBuffer.end(), strings.begin(), strings.end());
   return dropped;
 }
 
 std::string TCircularStringBuffer::GetValue(int64_t index) const {
   std::lock_guard lock(FLockObj);
-  if (index < 0 || index >= static_cast<int64_t>(FBuffer.size())) return {};
-  return FBuffer[static_cast<size_t>(index)];
+  if (index < 0 || index >= static_cast<int64_t>(FCount)) return {};
+  return At(static_cast<size_t>(index));
 }
 
-const TReportStrings* TCircularStringBuffer::ReportAt(int64_t index, TReportStrings& out) const {
+bool TCircularStringBuffer::ReportAt(int64_t index, TReportViews& out) const {
   std::lock_guard lock(FLockObj);
-  if (index < 0 || index + kReportStringSlots > static_cast<int64_t>(FBuffer.size())) {
-    return nullptr;
-  }
-  for (size_t i = 0; i < out.size(); ++i) out[i] = FBuffer[static_cast<size_t>(index) + i];
-  return &out;
+  if (index < 0 || index + kReportStringSlots > static_cast<int64_t>(FCount)) return false;
+  for (size_t i = 0; i < out.size(); ++i) out[i] = At(static_cast<size_t>(index) + i);
+  return true;
 }
 
 void TCircularStringBuffer::ClearOldest(int64_t n) {
   std::lock_guard lock(FLockObj);
-  const size_t count = static_cast<size_t>(std::clamp<int64_t>(n, 0, FBuffer.size()));
-  FBuffer.erase(FBuffer.begin(), FBuffer.begin() + static_cast<std::ptrdiff_t>(count));
+  const auto count = static_cast<size_t>(std::clamp<int64_t>(n, 0, static_cast<int64_t>(FCount)));
+  if (count == 0) return;
+  FFirst = (FFirst + count) % FSlots.size();
+  FCount -= count;
 }
 
 void TCircularStringBuffer::Clear() {
   std::lock_guard lock(FLockObj);
-  FBuffer.clear();
+  FFirst = 0;
+  FCount = 0;
 }
 
 int64_t TCircularStringBuffer::Count() const {
   std::lock_guard lock(FLockObj);
-  return static_cast<int64_t>(FBuffer.size());
+  return static_cast<int64_t>(FCount);
 }
 
 int64_t TCircularStringBuffer::AvailableSpace() const {
   std::lock_guard lock(FLockObj);
-  return static_cast<int64_t>(FSize - FBuffer.size());
+  return static_cast<int64_t>(FSize - FCount);
 }
 
 int64_t TMultiProtocolItem::RoundedNextDataIndex() const {

@@ -4,17 +4,18 @@
 // and what the sampler needs to know of a session.
 
 #include <cstdint>
-#include <deque>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "logging/LogFileFormat.h"
 
 namespace orb {
 
 // The strings of one source and class, oldest first; each report occupies
-// kReportStringSlots consecutive strings. When full, the oldest report
-// makes room and the buffer counts the strings it dropped.
+// kReportStringSlots consecutive strings. A ring whose slots keep their
+// memory, so a running log allocates nothing per report. When full, the
+// oldest report makes room and the caller learns how many strings went.
 class TCircularStringBuffer {
  public:
   static constexpr size_t kDefaultSize = 500'000;
@@ -25,16 +26,21 @@ class TCircularStringBuffer {
   size_t AddReport(const TReportStrings& strings);
   // The index-th oldest string; empty outside 0..Count()-1.
   std::string GetValue(int64_t index) const;
-  // The report whose first string is at `index`, or null.
-  const TReportStrings* ReportAt(int64_t index, TReportStrings& out) const;
+  // Views of the report whose first string is at `index`, valid until the
+  // buffer changes next (the sampler lock keeps it still); false outside.
+  bool ReportAt(int64_t index, TReportViews& out) const;
   void ClearOldest(int64_t n);
   void Clear();
   int64_t Count() const;
   int64_t AvailableSpace() const;
 
  private:
+  const std::string& At(size_t i) const { return FSlots[(FFirst + i) % FSlots.size()]; }
+
   mutable std::mutex FLockObj;  // leaf
-  std::deque<std::string> FBuffer;
+  std::vector<std::string> FSlots;
+  size_t FFirst = 0;
+  size_t FCount = 0;
   size_t FSize;
 };
 

@@ -181,7 +181,7 @@ std::string BuildLogTitles(const TLogDefinition& definition,
 }
 
 void AppendLogSourceColumns(std::string& line, bool withSyncTime, const TLogFileSource& source,
-                            const TReportStrings* report, std::string_view syncTime) {
+                            const TReportViews* report, std::string_view syncTime) {
   const TLogSourceInfo& info = *source.Info;
   const TSimpleLogDefinition& part = *source.Definition;
   const bool counter = IsCounterSource(info);
@@ -194,10 +194,10 @@ void AppendLogSourceColumns(std::string& line, bool withSyncTime, const TLogFile
         line.append(kSyncTimeWidth, '-');
       }
     } else {
-      const std::string& first = report != nullptr ? (*report)[0] : std::string();
+      const std::string_view first = report != nullptr ? (*report)[0] : std::string_view();
       line += first.empty() ? '-' : first[0];
     }
-    const std::string_view odi = report != nullptr ? std::string_view((*report)[5]) : "";
+    const std::string_view odi = report != nullptr ? (*report)[5] : std::string_view();
     for (int card = 1; card <= info.ODICount && card <= kLogEnabledColumns; ++card) {
       if (!part.IsEnabled(3, card)) continue;
       const size_t at = static_cast<size_t>(card - 1) * kODIColumn;

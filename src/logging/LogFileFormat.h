@@ -13,6 +13,9 @@
 
 namespace orb {
 
+// The strings of one report as views into the sampler's buffer.
+using TReportViews = std::array<std::string_view, kReportStringSlots>;
+
 // What the log file needs to know of a source's session, copied when a
 // header is built so the file never reaches into a live session.
 struct TLogSourceInfo {
@@ -66,6 +69,6 @@ std::string LogColumnName(int type, int channel, int width,
 // digital-input cards and the types. `report` is null when the source has
 // no report for this line; `syncTime` is its last sync time, 12 characters.
 void AppendLogSourceColumns(std::string& line, bool withSyncTime, const TLogFileSource& source,
-                            const TReportStrings* report, std::string_view syncTime);
+                            const TReportViews* report, std::string_view syncTime);
 
 }  // namespace orb

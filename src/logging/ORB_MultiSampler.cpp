@@ -44,6 +44,7 @@ struct TORB_MultiSampler::TDefinition {
   bool TimeSynchroNeeded = false;
   std::string TimeString;
   std::string Line;  // reused for every line
+  std::string Out;   // the line with its time column
 };
 
 struct TORB_MultiSampler::TSession {
@@ -91,8 +92,8 @@ void TORB_MultiSampler::SetOnMsg(TOnSamplerMsg handler) {
   FOnMsg = std::move(handler);
 }
 
-void TORB_MultiSampler::Log(const std::string& text) const {
-  if (LogActive(FLogId)) LogDebug(FLogId, "TORB_MultiSampler" + text);
+void TORB_MultiSampler::Log(std::string_view text) const {
+  if (LogActive(FLogId)) LogDebug(FLogId, "TORB_MultiSampler" + std::string(text));
 }
 
 void TORB_MultiSampler::Message(int code, const std::string& text, int type) const {
@@ -219,7 +220,9 @@ void TORB_MultiSampler::UpdateSessionList(const std::vector<ISamplerSession*>& s
       for (int n = logDef.GetCount() - 1; n >= 0; --n) {
         const TSimpleLogDefinition* source = logDef.GetDefinition(n);
         if (source->Source() == sIndex && source->SourceCopy() == sCopy) {
-          Log(".BaseUpdateSessionList remove simple:" + source->ToString());
+          LogLazy([&] {
+            return std::string(".BaseUpdateSessionList remove simple:" + source->ToString());
+          });
           logDef.RemoveDefinition(n);
         }
       }
@@ -355,9 +358,12 @@ void TORB_MultiSampler::LogDefinitionsChanged(int sIndex, bool sCopy) {
       if (session == nullptr || !concerned(*session)) continue;
       const double b = std::max(1, session->Session->IntervalMs());
       source.SetReportFactor(a / b);
-      Log(".BaseLogDefinitionsChanged dIndex=" + IntToText(definition->DefIndex) + ", simple=" +
-          IntToText(n) + ": " + source.ToString() + " (mainInterval=" + FloatToShortestText(a) +
-          ", simpleInterval=" + FloatToShortestText(b) + ")");
+      LogLazy([&] {
+        return std::string(".BaseLogDefinitionsChanged dIndex=" + IntToText(definition->DefIndex) +
+                           ", simple=" + IntToText(n) + ": " + source.ToString() +
+                           " (mainInterval=" + FloatToShortestText(a) +
+                           ", simpleInterval=" + FloatToShortestText(b) + ")");
+      });
       TMultiProtocolItem* item = FindItem(*session, definition->DefIndex, source.StringClass());
       if (item == nullptr) {
         session->Items.emplace_back();
@@ -396,8 +402,10 @@ void TORB_MultiSampler::UpdateTimeSynchro() {
       }
     }
     if (counterSources < 2) continue;
-    Log(".UpdateTimeSynchro dIndex=" + IntToText(definition->DefIndex) +
-        ", orcCount=" + IntToText(counterSources) + " -> TimeSynchroNeeded");
+    LogLazy([&] {
+      return std::string(".UpdateTimeSynchro dIndex=" + IntToText(definition->DefIndex) +
+                         ", orcCount=" + IntToText(counterSources) + " -> TimeSynchroNeeded");
+    });
     definition->TimeSynchroNeeded = true;
     for (const auto& session : FSessionList) {
       if (session->Session->IsSensor() || session->Copy) continue;
@@ -469,11 +477,10 @@ void TORB_MultiSampler::AddReport(int sIndex, bool sCopy, TSamplerStringClass aC
 }
 
 void TORB_MultiSampler::CheckLogging(TSession& session, TSamplerStringClass aClass) {
-  std::vector<int> indexes;
-  for (const TMultiProtocolItem& item : session.Items) {
-    if (item.StringClass == aClass) indexes.push_back(item.DefIndex);
-  }
-  for (const int dIndex : indexes) {
+  // Writing lines changes positions, never the list of items.
+  for (size_t i = 0; i < session.Items.size(); ++i) {
+    if (session.Items[i].StringClass != aClass) continue;
+    const int dIndex = session.Items[i].DefIndex;
     TDefinition* definition = FDefinitionList[static_cast<size_t>(dIndex)].get();
     if (definition == nullptr || !definition->LogDef->Enabled()) continue;
     const TLogDefinition& logDef = *definition->LogDef;
@@ -514,11 +521,8 @@ bool TORB_MultiSampler::CheckLogStrings(TSession& session, bool isMain, int dInd
 
 bool TORB_MultiSampler::CheckTimeSynchro(TDefinition& definition) {
   const TLogDefinition& logDef = *definition.LogDef;
-  struct TEntry {
-    TSession* Session;
-    TMultiProtocolItem* Item;
-  };
-  std::vector<TEntry> entries;
+  std::vector<TSyncEntry>& entries = FSyncEntries;
+  entries.clear();
   for (int n = 0; n < logDef.GetCount(); ++n) {
     const TSimpleLogDefinition& source = *logDef.GetDefinition(n);
     TSession* session = FindSession(source.Source(), source.SourceCopy());
@@ -536,14 +540,19 @@ bool TORB_MultiSampler::CheckTimeSynchro(TDefinition& definition) {
     const int64_t count = session->Buffer(item->StringClass).Count();
     if (!item->TimeSynchroNeeded || item->FirstLineDone) {
       if (std::max<int64_t>(0, item->RoundedNextDataIndex()) >= count) {
-        Log(".CheckTimeSynchro missing report: count=" + IntToText(count));
+        LogLazy([&] {
+          return std::string(".CheckTimeSynchro missing report: count=" + IntToText(count));
+        });
         return false;
       }
     } else if (item->TimeIndex < 0) {
       Log(".CheckTimeSynchro no timestamp");
       return false;
     } else if (count - item->TimeIndex < kSlots) {
-      Log(".CheckTimeSynchro missing report for timestamp: count=" + IntToText(count));
+      LogLazy([&] {
+        return std::string(".CheckTimeSynchro missing report for timestamp: count=" +
+                           IntToText(count));
+      });
       return false;
     }
     entries.push_back({session, item});
@@ -551,12 +560,14 @@ bool TORB_MultiSampler::CheckTimeSynchro(TDefinition& definition) {
   for (size_t i = 0; i < entries.size(); ++i) {
     const TMultiProtocolItem& item = *entries[i].Item;
     for (size_t r = 0; r < i; ++r) {
-      const TEntry& reference = entries[r];
+      const TSyncEntry& reference = entries[r];
       if (reference.Item->SerialNumber == item.SerialNumber) {
         const int64_t stamp = reference.Session->TimeStamp;
         if (stamp < item.TimeStampStartValue ||
             stamp > item.TimeStampStartValue + item.TimeStampCount - 1) {
-          Log(".CheckTimeSynchro ungleiche Zeitstempel: " + IntToText(stamp));
+          LogLazy([&] {
+            return std::string(".CheckTimeSynchro ungleiche Zeitstempel: " + IntToText(stamp));
+          });
           return false;
         }
         break;
@@ -604,17 +615,17 @@ void TORB_MultiSampler::GetSampleData(TDefinition& definition) {
   const TLogDefinition& logDef = *definition.LogDef;
   definition.TimeString.clear();
   definition.Line.clear();
-  TReportStrings report;
+  TReportViews report;
   for (int n = 0; n < logDef.GetCount(); ++n) {
     const TSimpleLogDefinition& source = *logDef.GetDefinition(n);
     TSession* session = FindSession(source.Source(), source.SourceCopy());
     if (session == nullptr) continue;
     TMultiProtocolItem* item = FindItem(*session, definition.DefIndex, source.StringClass());
-    const TReportStrings* taken = nullptr;
+    const TReportViews* taken = nullptr;
     int64_t idx = -1;
     if (item != nullptr) {
       idx = GetNextDataIndex(*session, *item);
-      if (idx >= 0) taken = session->Buffer(source.StringClass()).ReportAt(idx, report);
+      if (idx >= 0 && session->Buffer(source.StringClass()).ReportAt(idx, report)) taken = &report;
     }
     if (n == 0 && taken == nullptr) {
       LogErrorText(FLogId,
@@ -622,7 +633,8 @@ void TORB_MultiSampler::GetSampleData(TDefinition& definition) {
                        " failed: keine main reports, session=" + IntToText(session->Index) + "/" +
                        (session->Copy ? "True" : "False"));
     }
-    if (taken != nullptr && definition.TimeString.empty()) definition.TimeString = (*taken)[9];
+    if (taken != nullptr && definition.TimeString.empty())
+      definition.TimeString.assign((*taken)[9]);
     AppendLogSourceColumns(definition.Line, logDef.Option(), {&source, &session->Info}, taken,
                            session->SyncTime);
     if (taken != nullptr) SetLogDone(*session, *item, item->Needed);
@@ -652,8 +664,10 @@ void TORB_MultiSampler::SetLogDone(TSession& session, TMultiProtocolItem& logged
   const int64_t c = GetCountProtocolReady(session, aClass);
   if (c > 0) {
     session.Buffer(aClass).ClearOldest(c);
-    Log("].SetLogDoneIntern: gelöscht " + IntToText(c) +
-        " Reports, count=" + IntToText(session.Buffer(aClass).Count()));
+    LogLazy([&] {
+      return std::string("].SetLogDoneIntern: gelöscht " + IntToText(c) +
+                         " Reports, count=" + IntToText(session.Buffer(aClass).Count()));
+    });
   }
   logged.NextDataIndex += n * kSlots;
   for (TMultiProtocolItem& item : session.Items) {
@@ -894,7 +908,7 @@ void TORB_MultiSampler::WriteHeader(TDefinition& definition) {
   const std::vector<TLogFileSource> sources = FileSources(definition);
   const std::string header =
       BuildLogHeader(*definition.LogDef, sources, definition.ResetText, time);
-  if (definition.File.Write(header)) definition.FileBytes += static_cast<int64_t>(header.size());
+  WriteText(definition, header);
 }
 
 void TORB_MultiSampler::CloseFile(TDefinition& definition, const std::string& reason,
@@ -919,10 +933,17 @@ void TORB_MultiSampler::Restart(TDefinition& definition, const std::string& text
   definition.HeaderNeeded = definition.LogDef->AddHeader();
 }
 
-std::string TORB_MultiSampler::TimeColumn(const TDefinition& definition) const {
+void TORB_MultiSampler::AppendTimeColumn(std::string& out, const TDefinition& definition) const {
   const auto options = FOptions.Current();
-  if (options->LogTimeSourceORC && !definition.TimeString.empty()) return definition.TimeString;
-  return FormatDateTime(options->LogTimeFormat, Now());
+  if (options->LogTimeSourceORC && !definition.TimeString.empty()) {
+    out += definition.TimeString;
+  } else {
+    AppendDateTimeFormatted(out, options->LogTimeFormat, Now());
+  }
+}
+
+void TORB_MultiSampler::WriteText(TDefinition& definition, const std::string& text) {
+  if (definition.File.Write(text)) definition.FileBytes += static_cast<int64_t>(text.size());
 }
 
 void TORB_MultiSampler::WriteLine(TDefinition& definition, const std::string& line) {
@@ -933,16 +954,19 @@ void TORB_MultiSampler::WriteLine(TDefinition& definition, const std::string& li
     if (!OpenFile(definition)) return;
     definition.DecimalSeparator = separator;
   }
-  std::string text = TimeColumn(definition);
-  text += line;
-  text += "\r\n";
-  if (definition.File.Write(text)) definition.FileBytes += static_cast<int64_t>(text.size());
+  definition.Out.clear();
+  AppendTimeColumn(definition.Out, definition);
+  definition.Out += line;
+  definition.Out += "\r\n";
+  WriteText(definition, definition.Out);
 }
 
 void TORB_MultiSampler::WriteComment(TDefinition& definition, const std::string& text) {
   if (!definition.File.IsOpen()) return;
-  const std::string line = TimeColumn(definition) + "# # " + text + " #\r\n";
-  if (definition.File.Write(line)) definition.FileBytes += static_cast<int64_t>(line.size());
+  definition.Out.clear();
+  AppendTimeColumn(definition.Out, definition);
+  definition.Out += "# # " + text + " #\r\n";
+  WriteText(definition, definition.Out);
 }
 
 }  // namespace orb

@@ -23,6 +23,7 @@
 #include "data/DataSinks.h"
 #include "logging/App_LogDefinition.h"
 #include "logging/App_MultiSampler.h"
+#include "logging/LogUnit.h"
 #include "platform/Clock.h"
 #include "platform/Files.h"
 #include "session/LogOptions.h"
@@ -108,13 +109,19 @@ class TORB_MultiSampler final : public IDataSampler {
   void WriteHeader(TDefinition& definition);
   void WriteLine(TDefinition& definition, const std::string& line);
   void WriteComment(TDefinition& definition, const std::string& text);
-  std::string TimeColumn(const TDefinition& definition) const;
+  void AppendTimeColumn(std::string& out, const TDefinition& definition) const;
+  void WriteText(TDefinition& definition, const std::string& text);
   TDateTime Now() const;
   std::vector<TLogFileSource> FileSources(const TDefinition& definition) const;
   std::string SessionText(int sIndex, int what, std::string_view text) const;
   bool HasSource(const TDefinition& definition, int sIndex, bool sCopy) const;
   void Message(int code, const std::string& text, int type) const;
-  void Log(const std::string& text) const;
+  void Log(std::string_view text) const;
+  // Builds the text only when the debug log writes it.
+  template <typename Make>
+  void LogLazy(Make make) const {
+    if (LogActive(FLogId)) Log(make());
+  }
 
   const int FLogId;
   const IClock& FClock;
@@ -126,6 +133,11 @@ class TORB_MultiSampler final : public IDataSampler {
   TOnSamplerMsg FOnMsg;
   std::vector<std::unique_ptr<TDefinition>> FDefinitionList;  // null: empty slot
   std::vector<std::unique_ptr<TSession>> FSessionList;
+  struct TSyncEntry {
+    TSession* Session;
+    TMultiProtocolItem* Item;
+  };
+  std::vector<TSyncEntry> FSyncEntries;  // reused by every time check
 };
 
 }  // namespace orb

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "logging/LogFileFormat.h"
 
 namespace orb {
@@ -65,8 +67,10 @@ TEST_F(LogFileFormatTest, DataColumnsAndFillersOfAMissingReport) {
   report[0] = "1" + Blanks(23) + "1.5" + Blanks(23) + "2.5" + Blanks(23) + "3.5";
   report[1] = Blanks(19) + "1.0" + Blanks(19) + "2.0" + Blanks(19) + "3.0";
   report[5] = " 0000000F";
+  TReportViews views;
+  std::copy(report.begin(), report.end(), views.begin());
   std::string line;
-  AppendLogSourceColumns(line, false, {&part, &counter}, &report, "");
+  AppendLogSourceColumns(line, false, {&part, &counter}, &views, "");
   EXPECT_EQ(line, " 1 0000000F" + Blanks(23) + "1.5" + Blanks(23) + "3.5" + Blanks(19) + "1.0" +
                       Blanks(19) + "3.0");
   line.clear();
