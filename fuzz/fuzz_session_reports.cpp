@@ -18,6 +18,7 @@
 #include "sources/QM_ConnectionString.h"
 #include "sources/QM_DeviceFactory.h"
 #include "sources/QM_SourceList.h"
+#include "sources/ScriptedSource.h"
 
 namespace {
 
@@ -26,7 +27,7 @@ using namespace orb;
 // The stores are large: one fixture serves every input, each input a new
 // replay of the same two sessions (text reports, professional records).
 struct TFixture {
-  TFixture() : Sources(SourceServices()), Queue(nullptr) {
+  TFixture() : Sources(test::SourceServicesOf(Factory, Machine, Clock)), Queue(nullptr) {
     for (const bool professional : {false, true}) {
       TSessionServices services{&Sources, &Queue, &Sampler, &Options};
       services.Clock = &Clock;
@@ -37,13 +38,6 @@ struct TFixture {
       Sources.Multi_SetReplayPacing(session->MultiId(), false);
       Sessions.push_back(std::move(session));
     }
-  }
-  TSourceServices SourceServices() {
-    TSourceServices services;
-    services.Factory = &Factory;
-    services.Environment = &Machine;
-    services.Clock = &Clock;
-    return services;
   }
 
   const std::string Path = "/tmp/orb-fuzz-" + std::to_string(getpid()) + "_QM_ReportData.txt";

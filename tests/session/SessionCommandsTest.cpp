@@ -1,4 +1,5 @@
-// What a counter session sends for the user's commands, read at the device.
+// A counter session at a scripted counter: what it sends for the user's
+// commands, read at the device, and how it waits for the device at start-up.
 
 #include <gtest/gtest.h>
 
@@ -18,7 +19,7 @@ namespace {
 class SessionCommandsTest : public ::testing::Test {
  protected:
   // A network-class counter with PPI, and raw data unlocked.
-  SessionCommandsTest() : sources(SourceServices()), queue(nullptr) {
+  SessionCommandsTest() : sources(test::SourceServicesOf(factory, machine, clock)), queue(nullptr) {
     factory.Peer = ptESP;
     factory.Firmware = 120;
     sources.Multi_SetOptionCode(TSourceList::kRawDataAccessCode);
@@ -39,12 +40,14 @@ class SessionCommandsTest : public ::testing::Test {
     messages.clear();
   }
 
-  TSourceServices SourceServices() {
-    TSourceServices services;
-    services.Factory = &factory;
-    services.Environment = &machine;
-    services.Clock = &clock;
-    return services;
+  // Opens the session again on a device of another kind.
+  void Reopen(TQM_DeviceType type, TQM_PeerType peer) {
+    session->CloseDevice(true);
+    factory.Type = type;
+    factory.Peer = peer;
+    std::string error;
+    ASSERT_TRUE(session->OpenDevice(error)) << error;
+    messages.clear();
   }
 
   // Lets the queued commands go out, taking whatever the script holds.
@@ -163,16 +166,45 @@ TEST_F(SessionCommandsTest, CalibrationValuesAreBroughtIntoTheDeviceRange) {
 
 TEST_F(SessionCommandsTest, ConnectedUsersAreReadFromTheirNumbers) {
   // A counter of the older class reports its users as text.
-  session->CloseDevice(true);
-  factory.Peer = ptColdfire;
-  std::string error;
-  ASSERT_TRUE(session->OpenDevice(error)) << error;
+  Reopen(QM_Remote, ptColdfire);
   TQM_ReportStruct record;
   record.SetMessage(0x7030, "Users 1: lab pc 2:  ORB 4: remote");
   factory.Script.push_back(record);
   Flush();
   EXPECT_EQ(session->ConnectedUsers(),
             (std::array<std::string, 4>{"lab pc", "ORB", "unknown", "remote"}));
+}
+
+// A device that never answers the high-resolution settings request holds
+// the data back for three time-outs of a second, then gives error 102 and
+// lets the data through.
+TEST_F(SessionCommandsTest, TheOHRWaitEndsAfterThreeTimeouts) {
+  Reopen(QM_Simul, ptColdfire);  // takes the request, answers nothing
+  TQM_ReportStruct version;
+  version.SetMessage(0x7001, "VERSION ORC1 Simulator");
+  factory.Script.push_back(version);
+  TQM_Doubles values{};
+  values[0] = 10'000.0;
+  TQM_ReportStruct data;
+  data.SetDoubles(0x2600, 1, values);
+  for (int i = 0; i < 12; ++i) factory.Script.push_back(data);
+
+  std::vector<int> stored;
+  // Like the report thread: poll, and let time pass when nothing came.
+  for (int polls = 0; polls < 100 && stored.size() < 13; ++polls) {
+    if (session->GetReport()) {
+      stored.push_back(session->ORC_DM().GetNewCount(-1, hsNone));
+      clock.Advance(600);
+    } else {
+      clock.Advance(10);
+    }
+  }
+  ASSERT_EQ(messages.size(), 2u);
+  EXPECT_EQ(messages[0].substr(0, 8), "2 28673 ");
+  EXPECT_EQ(messages[1], "0 102 Failed to read OHR data from device with timeout");
+  // Reports at 0.6 s steps: time-outs at 1.2, 2.4 and 3.6 s after the
+  // version; the report that ends the wait is the first one stored.
+  EXPECT_EQ(stored, (std::vector<int>{0, 0, 0, 0, 0, 0, 1, 2, 3, 4, 5, 6, 7}));
 }
 
 }  // namespace

@@ -34,16 +34,8 @@ class TSimulatorCatcher final : public IDeviceFactory {
 
 class SessionItemTest : public ::testing::Test {
  protected:
-  SessionItemTest() : sources(SourceServices()), queue(nullptr) {
+  SessionItemTest() : sources(test::SourceServicesOf(factory, machine, clock)), queue(nullptr) {
     sources.Multi_SetEventOptions(std::make_shared<TEvent>(clock), true);
-  }
-
-  TSourceServices SourceServices() {
-    TSourceServices services;
-    services.Factory = &factory;
-    services.Environment = &machine;
-    services.Clock = &clock;
-    return services;
   }
 
   std::unique_ptr<TQMSessionItem> NewSession(int index) {
@@ -292,11 +284,7 @@ TEST(SessionOpenStringTest, RememberedPortAndUserId) {
     test::TFakeConnectionEnvironment machine;
     TRefusingFactory factory;
     factory.Refusals.assign(c.Refusals.begin(), c.Refusals.end());
-    TSourceServices sourceServices;
-    sourceServices.Factory = &factory;
-    sourceServices.Environment = &machine;
-    sourceServices.Clock = &clock;
-    TSourceList sources(sourceServices);
+    TSourceList sources(test::SourceServicesOf(factory, machine, clock));
     TMainSyncQueue queue(nullptr);
     TNullDataSampler sampler;
     TLogOptionsSnapshot options;
@@ -351,11 +339,7 @@ TEST(SessionResultTest, EachResultHasItsReaction) {
     TFakeClock clock;
     test::TFakeConnectionEnvironment machine;
     test::TScriptedFactory factory;
-    TSourceServices sourceServices;
-    sourceServices.Factory = &factory;
-    sourceServices.Environment = &machine;
-    sourceServices.Clock = &clock;
-    TSourceList sources(sourceServices);
+    TSourceList sources(test::SourceServicesOf(factory, machine, clock));
     TMainSyncQueue queue(nullptr);
     TNullDataSampler sampler;
     TLogOptionsSnapshot options;
@@ -402,12 +386,7 @@ TEST(SessionRecordTest, ProfessionalSessionsTakeRecords) {
   TFakeClock clock;
   test::TFakeConnectionEnvironment machine;
   test::TScriptedFactory factory;
-  factory.Type = QM_Simul;  // answers nothing, but takes the request
-  TSourceServices sourceServices;
-  sourceServices.Factory = &factory;
-  sourceServices.Environment = &machine;
-  sourceServices.Clock = &clock;
-  TSourceList sources(sourceServices);
+  TSourceList sources(test::SourceServicesOf(factory, machine, clock));
   TMainSyncQueue queue(nullptr);
   TNullDataSampler sampler;
   TLogOptionsSnapshot options;
@@ -448,60 +427,6 @@ TEST(SessionRecordTest, ProfessionalSessionsTakeRecords) {
   // Unlike a text report's, a record's "not connected" closes nothing.
   EXPECT_EQ(session.PendingDeviceRequest(), TDeviceRequest::None);
   EXPECT_TRUE(session.IsRunning());
-}
-
-// A device that never answers the high-resolution settings request holds
-// the data back for three time-outs of a second, then gives error 102 and
-// lets the data through.
-TEST(SessionStartUpTest, TheOHRWaitEndsAfterThreeTimeouts) {
-  TFakeClock clock;
-  test::TFakeConnectionEnvironment machine;
-  test::TScriptedFactory factory;
-  factory.Type = QM_Simul;  // answers nothing, but takes the request
-  TSourceServices sourceServices;
-  sourceServices.Factory = &factory;
-  sourceServices.Environment = &machine;
-  sourceServices.Clock = &clock;
-  TSourceList sources(sourceServices);
-  TMainSyncQueue queue(nullptr);
-  TNullDataSampler sampler;
-  TLogOptionsSnapshot options;
-  std::vector<std::string> messages;
-  TSessionServices services{&sources, &queue, &sampler, &options};
-  services.Clock = &clock;
-  TQMSessionItem session(
-      services, -1,
-      [&](TMessageItem item) {
-        messages.push_back(std::to_string(item.MsgType) + " " + std::to_string(item.Code));
-      },
-      nullptr, 0);
-  session.SetOpenParams("10.0.0.1", ctNetwork, "", TSessionItem::kDefaultColor);
-  std::string error;
-  ASSERT_TRUE(session.OpenDevice(error)) << error;
-  TQM_ReportStruct version;
-  version.SetMessage(0x7001, "VERSION ORC1 Simulator");
-  factory.Script.push_back(version);
-  TQM_Doubles values{};
-  values[0] = 10'000.0;
-  TQM_ReportStruct data;
-  data.SetDoubles(0x2600, 1, values);
-  for (int i = 0; i < 12; ++i) factory.Script.push_back(data);
-
-  messages.clear();
-  std::vector<int> stored;
-  // Like the report thread: poll, and let time pass when nothing came.
-  for (int polls = 0; polls < 100 && stored.size() < 13; ++polls) {
-    if (session.GetReport()) {
-      stored.push_back(session.ORC_DM().GetNewCount(-1, hsNone));
-      clock.Advance(600);
-    } else {
-      clock.Advance(10);
-    }
-  }
-  EXPECT_EQ(messages, (std::vector<std::string>{"2 28673", "0 102"}));
-  // Reports at 0.6 s steps: time-outs at 1.2, 2.4 and 3.6 s after the
-  // version; the report that ends the wait is the first one stored.
-  EXPECT_EQ(stored, (std::vector<int>{0, 0, 0, 0, 0, 0, 1, 2, 3, 4, 5, 6, 7}));
 }
 
 }  // namespace

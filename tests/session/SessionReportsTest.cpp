@@ -15,6 +15,7 @@
 #include "sources/QM_ConnectionString.h"
 #include "sources/QM_DeviceFactory.h"
 #include "sources/QM_SourceList.h"
+#include "sources/ScriptedSource.h"
 #include "support/TempFolder.h"
 
 namespace orb {
@@ -51,18 +52,11 @@ std::vector<std::string> Repeat(const std::string& line, int n) {
 
 class SessionReportsTest : public ::testing::Test {
  protected:
-  SessionReportsTest() : sources(SourceServices()), queue(nullptr), messages(clock) {
+  SessionReportsTest()
+      : sources(test::SourceServicesOf(factory, machine, clock)), queue(nullptr), messages(clock) {
     TDateTime noon;
     TryEncodeDateTime({2026, 5, 4, 12, 0, 0, 600}, noon);
     clock.SetUtc(noon);
-  }
-
-  TSourceServices SourceServices() {
-    TSourceServices services;
-    services.Factory = &factory;
-    services.Environment = &machine;
-    services.Clock = &clock;
-    return services;
   }
 
   // Replays `lines` through a new session until the file ends; the

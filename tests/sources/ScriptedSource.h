@@ -14,6 +14,16 @@
 
 namespace orb::test {
 
+// The services of a source list that makes its devices with `factory`.
+inline TSourceServices SourceServicesOf(IDeviceFactory& factory,
+                                        const IConnectionEnvironment& machine, IClock& clock) {
+  TSourceServices services;
+  services.Factory = &factory;
+  services.Environment = &machine;
+  services.Clock = &clock;
+  return services;
+}
+
 class TScriptedDevice final : public TQM_BaseDevice {
  public:
   TScriptedDevice(const TDeviceContext& context, TQM_DeviceType type, TQM_PeerType peer,
