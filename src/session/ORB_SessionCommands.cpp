@@ -136,6 +136,13 @@ bool TQMSessionItem::Debug(bool Value, std::string& error) {
   return true;
 }
 
+bool TQMSessionItem::SetDebugPath(const std::string& Value, std::string& error) {
+  error = FServices.Sources->Multi_SetOutputPath(FMultiId, Value);
+  if (!error.empty()) return false;
+  FDebugPath = Value;
+  return true;
+}
+
 void TQMSessionItem::DebugFlags(bool Report, bool LowLevel) {
   FServices.Sources->Multi_DebugFlags(FMultiId, Report, LowLevel);
 }
@@ -341,6 +348,17 @@ void TQMSessionItem::TakeConnectedUsers(std::string_view text) {
     }
   });
   Queue(swDevices, 0);
+}
+
+bool TQMSessionItem::CheckUsbAttached(const std::string& serialNumberString) {
+  if (FDeviceOpened || FOpenString.empty() || FOpenString == "none") return false;
+  const std::string connection(
+      Trim(std::string_view(FOpenString).substr(0, FOpenString.find("USERID="))));
+  if (connection.empty() || serialNumberString.find(connection) == std::string::npos) return false;
+  std::string error;
+  const bool opened = OpenDevice(error);
+  Log(".CheckUsbAttached " + connection + (opened ? " opened" : " failed: " + error));
+  return opened;
 }
 
 bool TQMSessionItem::RequestConnectedUsers() {

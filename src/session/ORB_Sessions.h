@@ -137,6 +137,13 @@ class TQMSessionItem final : public TSessionItem {
   void SetSaveBinaryData(bool Value);
   void SetSaveReportData(bool Value);
   bool SaveBinaryData() const { return FSaveBinaryData; }
+  // The folder of the connection's files; false with `error` set when the
+  // connection refuses it.
+  bool SetDebugPath(const std::string& Value, std::string& error);
+  const std::string& DebugPath() const { return FDebugPath; }
+  // A closed session whose connection appears in the attached devices'
+  // text opens itself; true when it did.
+  bool CheckUsbAttached(const std::string& serialNumberString);
   bool SaveReportData() const { return FSaveReportData; }
   // Returns false when the port is to change while the server runs.
   bool UpdateLocalServer(bool Run, uint16_t Port);
@@ -264,6 +271,7 @@ class TQMSessionItem final : public TSessionItem {
 
   // Commands and device functions.
   int FPPIOffset = 0;
+  std::string FDebugPath;
   bool FDebugLog = false;
   bool FDebugStream = false;
   bool FSaveBinaryData = false;

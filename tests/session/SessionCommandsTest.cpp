@@ -12,6 +12,7 @@
 #include "session/ORB_Sync.h"
 #include "sources/QM_SourceList.h"
 #include "sources/ScriptedSource.h"
+#include "support/TempFolder.h"
 
 namespace orb {
 namespace {
@@ -205,6 +206,23 @@ TEST_F(SessionCommandsTest, TheOHRWaitEndsAfterThreeTimeouts) {
   // Reports at 0.6 s steps: time-outs at 1.2, 2.4 and 3.6 s after the
   // version; the report that ends the wait is the first one stored.
   EXPECT_EQ(stored, (std::vector<int>{0, 0, 0, 0, 0, 0, 1, 2, 3, 4, 5, 6, 7}));
+}
+
+TEST_F(SessionCommandsTest, DebugFolderAndAttachedDevices) {
+  test::TTempFolder folder;
+  std::string error;
+  EXPECT_TRUE(session->SetDebugPath(folder.Path().string(), error)) << error;
+  EXPECT_EQ(session->DebugPath(), folder.Path().string());
+  EXPECT_FALSE(session->SetDebugPath((folder / "missing" / "deeper").string(), error));
+  EXPECT_EQ(error.rfind("Invalid path(", 0), 0u) << error;
+  EXPECT_EQ(session->DebugPath(), folder.Path().string());
+
+  // A closed session opens itself when its connection is attached again.
+  EXPECT_FALSE(session->CheckUsbAttached("10.0.0.1"));  // open already
+  session->CloseDevice(true);
+  EXPECT_FALSE(session->CheckUsbAttached("USB: 10.0.0.2"));
+  EXPECT_TRUE(session->CheckUsbAttached("USB: 10.0.0.1 #2"));
+  EXPECT_TRUE(session->IsRunning());
 }
 
 }  // namespace
