@@ -65,6 +65,7 @@ class TQMSessionItem final : public TSessionItem {
   // Read-and-clear.
   bool DeviceInterruptedError() { return FDeviceInterruptedError.exchange(false); }
   int IntervalIndex() const { return FIntervalIndex; }
+  bool IsESP() const { return FisESP; }
 
   // Remembered across runs (settings).
   void SetDataPortINI(uint16_t port) { FDataPortINI = port; }
