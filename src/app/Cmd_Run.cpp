@@ -98,6 +98,11 @@ int Run(const TRunOptions& options) {
     return kExitBadArguments;
   }
   const int modeIndex = ModeIndexOf(options.Mode);
+  // From here on a signal ends the run in order, also while a slow device
+  // is being opened.
+  gStopRequested = false;
+  std::signal(SIGINT, OnStopSignal);
+  std::signal(SIGTERM, OnStopSignal);
 
   TAppCoreServices services;
   services.Home = ProgramFolder();
@@ -131,13 +136,7 @@ int Run(const TRunOptions& options) {
     });
   }
 
-  gStopRequested = false;
-  std::signal(SIGINT, OnStopSignal);
-  std::signal(SIGTERM, OnStopSignal);
   RunTicks(core, options.Seconds);
-  std::signal(SIGINT, SIG_DFL);
-  std::signal(SIGTERM, SIG_DFL);
-
   core.ShutDown();
   core.FlushMessages();
   return 0;
