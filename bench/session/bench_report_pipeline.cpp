@@ -27,19 +27,22 @@ namespace {
 
 constexpr int kLines = 10'000;
 
-// One time stamp, then 24-channel frequency reports in kHz (27-character
-// fields), replayed in a loop.
+// One time stamp, then 24-channel frequency reports in kHz as a counter
+// writes them (";"-separated, right-aligned, decimal comma), replayed in a
+// loop.
 std::string Recording() {
-  const auto path = std::filesystem::temp_directory_path() / "orb_bench_pipeline_QM_ReportData.txt";
+  const auto path =
+      std::filesystem::temp_directory_path() / "orb_bench_pipeline24_QM_ReportData.txt";
   if (std::filesystem::exists(path)) return path.string();
   std::ofstream out(path, std::ios::binary);
   out << "7015; 1\r\n";
+  const NumberFormat comma = NumberFormat::WithDecimalSeparator(',');
   std::string line;
   for (int n = 0; n < kLines; ++n) {
     line = "2900";
     for (int channel = 0; channel < 24; ++channel) {
-      const std::string value = FloatToFixed(10'000.0 + channel + n * 1e-9, 9);
-      line += " ";
+      const std::string value = FloatToFixed(10'000.0 + channel + n * 1e-9, 12, comma);
+      line += ";";
       line.append(26 - value.size(), ' ');
       line += value;
     }
