@@ -111,19 +111,26 @@ int TAppCore::RestoreSessions() {
   for (int n = 0; n < count; ++n) {
     const std::string prefix = SessionPrefix(n);
     const int type = FSettings.GetValue(prefix + "SessionType", int32_t{0});
+    TSlot slot;
     if (type != 0) {
-      // Sensor sessions come with the sensors; their keys stay as they are.
+      // Sensor sessions come with the sensors: until then the session keeps
+      // its index and its keys are saved again as they are.
       LogErrorText(FLogId, "TAppCore.RestoreSessions " + prefix + "SessionType=" + IntToText(type) +
                                " not supported");
-      continue;
+      for (const std::string& line : FSettings.Lines()) {
+        const size_t equals = line.find('=');
+        if (line.starts_with(prefix) && equals != std::string::npos) {
+          slot.KeptKeys.emplace_back(line.substr(prefix.size(), equals - prefix.size()),
+                                     line.substr(equals + 1));
+        }
+      }
+    } else {
+      slot.Session = NewSession(n);
+      slot.Session->ReadSettings(FSettings, prefix);
+      slot.Copy = TQMSessionItem::CopyLTVPart(*slot.Session);
+      ++restored;
     }
-    const int index = static_cast<int>(FSlots.size());
-    TSlot slot;
-    slot.Session = NewSession(index);
-    slot.Session->ReadSettings(FSettings, prefix);
-    slot.Copy = TQMSessionItem::CopyLTVPart(*slot.Session);
     FSlots.push_back(std::move(slot));
-    ++restored;
   }
   UpdateSessionList();
   return restored;
@@ -132,7 +139,9 @@ int TAppCore::RestoreSessions() {
 int TAppCore::AddSession(const std::string& openString, int connectionType, std::string& error) {
   error.clear();
   int index = 0;
-  while (index < SessionCount() && FSlots[index].Session) ++index;
+  while (index < SessionCount() && (FSlots[index].Session || !FSlots[index].KeptKeys.empty())) {
+    ++index;
+  }
   if (index == SessionCount()) FSlots.emplace_back();
   TSlot& slot = FSlots[index];
   slot.Session = NewSession(index);
@@ -389,10 +398,17 @@ void TAppCore::SaveSessions() {
   FSettings.RemoveKeys("Session_");
   int saved = 0;
   for (TSlot& slot : FSlots) {
-    if (!slot.Session) continue;
-    slot.Session->UpdateIndex(saved);
-    if (slot.Copy) slot.Copy->UpdateIndex(saved);
-    slot.Session->SaveSettings(FSettings, SessionPrefix(saved));
+    if (slot.Session) {
+      slot.Session->UpdateIndex(saved);
+      if (slot.Copy) slot.Copy->UpdateIndex(saved);
+      slot.Session->SaveSettings(FSettings, SessionPrefix(saved));
+    } else if (!slot.KeptKeys.empty()) {
+      for (const auto& [name, value] : slot.KeptKeys) {
+        FSettings.SetValue(SessionPrefix(saved) + name, value);
+      }
+    } else {
+      continue;
+    }
     ++saved;
   }
   FSettings.SetValue("SessionCount", int32_t{saved > 0 ? saved : -1});

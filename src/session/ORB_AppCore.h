@@ -15,6 +15,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/Clock.h"
@@ -60,7 +61,8 @@ class TAppCore final : private IMessageNotifier {
 
   // ---- Start-up, in this order ------------------------------------------------------
   // The stored sessions ("SessionCount", "Session_" n "_" keys) with their
-  // copies; returns how many.
+  // copies; returns how many. A session of another type keeps its index and
+  // keys but is not run.
   int RestoreSessions();
   // A new counter session at the next free index (the first hole, else the
   // end) with its copy; the connection type comes from the open string when
@@ -119,6 +121,9 @@ class TAppCore final : private IMessageNotifier {
     std::unique_ptr<TQMSessionItem> Session;
     std::unique_ptr<TQMSessionItem> Copy;  // freed first
     bool Added = false;                    // removed again when it cannot be opened
+    // A stored session of a kind this program cannot run yet: its keys
+    // (without the prefix), saved again under its new number.
+    std::vector<std::pair<std::string, std::string>> KeptKeys;
   };
   // Keeps the report thread away from a session for its lifetime.
   class THold;

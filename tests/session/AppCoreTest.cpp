@@ -115,6 +115,31 @@ TEST_F(AppCoreTest, FailedOpenKeepsOnlyStoredSessions) {
   EXPECT_EQ(core->Session(1), nullptr);
 }
 
+// A stored session of a type that cannot run here keeps its index and its
+// keys; a new session does not take its place.
+TEST_F(AppCoreTest, SessionsOfOtherTypesAreKeptAsTheyAre) {
+  test::WriteFile(folder / "ORB_App.ini",
+                  "SessionCount=3\nSession_0_OpenString=none\nSession_1_SessionType=2\n"
+                  "Session_1_OpenString=LJ:470012345\nSession_1_Unit=degC\n"
+                  "Session_2_OpenString=none\n");
+  {
+    auto core = NewCore();
+    EXPECT_EQ(core->RestoreSessions(), 2);
+    EXPECT_EQ(core->Session(1), nullptr);
+    EXPECT_EQ(core->Session(2)->Index(), 2);
+    core->RemoveSession(0);
+    std::string error;
+    EXPECT_EQ(core->AddSession("none", ctUnknown, error), 0);
+    EXPECT_EQ(core->AddSession("none", ctUnknown, error), 3);
+  }
+  const std::string saved = Settings();
+  for (const char* line :
+       {"SessionCount=4\n", "Session_1_SessionType=2\n", "Session_1_OpenString=LJ:470012345\n",
+        "Session_1_Unit=degC\n", "Session_3_OpenString=none\n"}) {
+    EXPECT_NE(saved.find(line), std::string::npos) << line << saved;
+  }
+}
+
 // Queued records name their session by generation: one whose session was
 // removed is dropped even when a new session took its index. "ORC only"
 // removes the copy; "Devices" is acted on once per tick.
