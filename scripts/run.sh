@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds the release build and runs ORB.
-# Arguments are passed to orb-cli; without any it runs its default job.
+# Arguments are passed to orb-cli; without any it measures until Ctrl-C with
+# the stored sessions, or with the simulator when there are none.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
@@ -10,6 +11,6 @@ cmake --preset release > /dev/null
 cmake --build --preset release --target orb-cli
 
 if [ $# -eq 0 ]; then
-  set -- info
+  set -- run
 fi
 exec build/release/src/app/orb-cli "$@"

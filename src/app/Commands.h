@@ -15,5 +15,6 @@ struct TCliContext {
 void AddInfoCommand(CLI::App& app, TCliContext& context);
 void AddAdevCommand(CLI::App& app, TCliContext& context);
 void AddDecodeCommand(CLI::App& app, TCliContext& context);
+void AddRunCommand(CLI::App& app, TCliContext& context);
 
 }  // namespace orb::cli

@@ -12,6 +12,8 @@ int main(int argc, char** argv) {
   app.add_option("--home", context.Home,
                  "Folder for settings and logs (default: the program's folder)");
   app.require_subcommand(1);
+  // "orb-cli run --home DIR" as well as "orb-cli --home DIR run".
+  app.fallthrough();
   app.parse_complete_callback([&context] {
     if (!context.Home.empty()) orb::SetHomeFolder(context.Home);
   });
@@ -19,6 +21,7 @@ int main(int argc, char** argv) {
   orb::cli::AddInfoCommand(app, context);
   orb::cli::AddAdevCommand(app, context);
   orb::cli::AddDecodeCommand(app, context);
+  orb::cli::AddRunCommand(app, context);
 
   try {
     app.parse(argc, argv);

@@ -45,10 +45,14 @@ bool TEvent::WaitFor(int64_t timeoutMs) {
 }
 
 bool TEvent::WaitForChange(uint64_t seenGeneration, int64_t timeoutMs) {
+  return WaitForChangeUntil(seenGeneration, FClock.MonotonicMs() + timeoutMs);
+}
+
+bool TEvent::WaitForChangeUntil(uint64_t seenGeneration, int64_t deadlineMs) {
   std::unique_lock lock(FLock);
   if (FGeneration != seenGeneration) return true;
   ++FWaiters;
-  const bool changed = FClock.WaitUntil(FChanged, lock, FClock.MonotonicMs() + timeoutMs,
+  const bool changed = FClock.WaitUntil(FChanged, lock, deadlineMs,
                                         [&] { return FGeneration != seenGeneration; });
   --FWaiters;
   return changed;

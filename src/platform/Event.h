@@ -29,6 +29,9 @@ class TEvent {
   // True when SetEvent() was called after `seenGeneration` was read, whether
   // or not the event is still set; waits up to `timeoutMs` for that.
   bool WaitForChange(uint64_t seenGeneration, int64_t timeoutMs);
+  // The same up to the clock's `deadlineMs`, for a waiter that has already
+  // told others when it will wake.
+  bool WaitForChangeUntil(uint64_t seenGeneration, int64_t deadlineMs);
 
  private:
   IClock& FClock;
