@@ -40,7 +40,10 @@ int32_t TSessionKeyReader::Get(std::string_view name, int32_t Default) {
 int32_t TSessionKeyReader::Get(std::string_view name, int32_t Default, int32_t min, int32_t max) {
   const int32_t value = Get(name, Default);
   if (value >= min && value <= max) return value;
-  Note(name, "'" + IntToText(value) + "' is out of range");
+  std::string error(1, '\'');
+  error += IntToText(value);
+  error += "' is out of range";
+  Note(name, error);
   return Default;
 }
 

@@ -132,7 +132,9 @@ void TQMSessionItem::ConvertLinearCombinations(TSessionKeyReader& reader) {
     const int k = LastVirtualChannel(*FORC_DM) + 1;
     if (!present || !HasFactors(factors) || k > kMaxVirtualChannels) continue;
     FORC_DM->SetVirtualFactors(k, factors);
-    FvirtualChannelData.SetChannelId(k, "V" + IntToText(k));
+    std::string id(1, 'V');
+    id += IntToText(k);
+    FvirtualChannelData.SetChannelId(k, id);
     const size_t i = static_cast<size_t>(n - 1);
     FvirtualChannelData.SetChannelName(
         k, i < nameItems.size() ? std::string(nameItems[i]) : "LC_" + letter + IntToText(n));
