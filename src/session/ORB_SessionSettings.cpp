@@ -82,6 +82,7 @@ void TQMSessionItem::ReadSettings(TAppSettings& Settings, const std::string& Pre
   FUserIdINI = static_cast<uint8_t>(reader.Get("UserID", int32_t{kNoUserId}, 0, kNoUserId));
   FDecSep = Settings.FormatSettings().DecimalSeparator;
 
+  FLinCombChannels = {};
   if (Settings.VersionFormat() < kVersionLinComb) ConvertLinearCombinations(reader);
   if (!FErrorMessage.empty()) {
     LogError(".ReadSettings " + FErrorMessage);
