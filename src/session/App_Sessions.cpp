@@ -20,7 +20,10 @@ TSessionItem::TSessionItem(int aLogId, TOnSessionMsg aOnMsg, TOnSessionUpdate aO
       FGeneration(NextGeneration()),
       FLogId(aLogId),
       FOnMsg(std::move(aOnMsg)),
-      FOnUpdate(std::move(aOnUpdate)) {}
+      FOnUpdate(std::move(aOnUpdate)) {
+  FChannelData.SetNames("Channel_" + Letter());
+  FvirtualChannelData.SetNames("VChannel_" + Letter());
+}
 
 std::string TSessionItem::Letter() const { return std::string(1, static_cast<char>('A' + FIndex)); }
 

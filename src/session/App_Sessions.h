@@ -8,6 +8,7 @@
 #include <functional>
 #include <string>
 
+#include "session/ORB_ChannelData.h"
 #include "session/ORB_MessageItem.h"
 #include "session/ORB_Sync.h"
 
@@ -75,6 +76,16 @@ class TSessionItem {
   // right after creation and written whenever the program saves its state.
   virtual void ReadSettings(TAppSettings& Settings, const std::string& Prefix);
   virtual void SaveSettings(TAppSettings& Settings, const std::string& Prefix);
+  // Names, colours and flags of the counter and virtual channels.
+  TQM_ChannelData& ChannelData() { return FChannelData; }
+  TQM_ChannelData& VirtualChannelData() { return FvirtualChannelData; }
+  const std::string& VirtualDescription() const { return FvirtualDescription; }
+  void SetVirtualDescription(const std::string& value) { FvirtualDescription = value; }
+  // What reading the settings could not take (message 61); empty when all was well.
+  const std::string& ErrorMessage() const { return FErrorMessage; }
+  bool DebugLog() const { return FDebugLog; }
+  bool DebugReport() const { return FDebugReport; }
+  bool DebugLowLevel() const { return FDebugLowLevel; }
   // Renumbers the session (sessions are saved without gaps).
   virtual void UpdateIndex(int aIndex);
   // Empty `error`: the device is open.
@@ -116,6 +127,16 @@ class TSessionItem {
   uint32_t FSerialNumber = 0xFFFFFFFF;
   TOnSessionMsg FOnMsg;
   TOnSessionUpdate FOnUpdate;
+
+  // Kept in the settings with the session.
+  TQM_ChannelData FChannelData{ckCounter};
+  TQM_ChannelData FvirtualChannelData{ckVirtual};
+  std::string FvirtualDescription;
+  bool FDebugLog = false;  // kept and saved; nothing switches the debug file yet
+  bool FDebugReport = true;
+  bool FDebugLowLevel = true;
+  bool FProfessional = false;  // the default of some keys
+  std::string FErrorMessage;
 
  private:
   std::string FClassName;

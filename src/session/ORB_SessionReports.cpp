@@ -219,11 +219,6 @@ void TQMSessionItem::ComputeStartTime() {
   if (FORCtimeCheckNeeded) CheckStartTimePlausibility();
 }
 
-void TQMSessionItem::SetIniDateTimeStart(TDateTime value) {
-  FiniDateTime = value;
-  FORCtimeCheckNeeded = !std::isnan(value.Days);
-}
-
 void TQMSessionItem::CheckStartTimePlausibility() {
   FORCtimeCheckNeeded = false;
   const std::shared_ptr<const TLogOptions> options = FServices.Options->Current();

@@ -34,6 +34,11 @@ TQMSessionItem::TQMSessionItem(const TSessionServices& services, int aLogId, TOn
   FORC_DM->SetMultiId(FMultiId);
   FLTV_DM->SetMultiId(FMultiId);
   ConnectStores();
+  FProfessional = FServices.Professional;
+  FChannelData.SetNames("ORC_" + Letter());
+  FvirtualChannelData.SetNames("VORC_" + Letter());
+  FLTVChannelData.SetNames("LTV_" + Letter());
+  FVirtualLTVChannelData.SetNames("VLTV_" + Letter());
   Log(".Create MultiId=" + IntToText(FMultiId));
 }
 

@@ -27,6 +27,7 @@
 #include "protocol/QM_Header.h"
 #include "protocol/QM_Report.h"
 #include "session/App_Sessions.h"
+#include "session/ORB_SessionKeys.h"
 #include "sources/QM_SourceList.h"
 
 namespace orb {
@@ -87,9 +88,6 @@ class TQMSessionItem final : public TSessionItem {
   const std::string& BufNo7000() const { return FBufNo7000; }
   const std::string& BufNo7015() const { return FBufNo7015; }
   TDateTime ORCDateTimeStart() const { return FORCDateTimeStart; }
-  // A start time kept from an earlier run: the first one computed is checked
-  // against it once.
-  void SetIniDateTimeStart(TDateTime value);
   bool IsModeAverage() const;
   bool IsModeFrequencyEnabled() const;
   bool IsModePhaseEnabled() const;
@@ -109,6 +107,22 @@ class TQMSessionItem final : public TSessionItem {
 
   void SetOpenParams(const std::string& aOpenString, int aConnectionType,
                      const std::string& friendly, int32_t aColor) override;
+  // The counter keys after the base keys; reading converts older layouts.
+  void ReadSettings(TAppSettings& Settings, const std::string& Prefix) override;
+  void SaveSettings(TAppSettings& Settings, const std::string& Prefix) override;
+  TQM_ChannelData& LTVChannelData() { return FLTVChannelData; }
+  TQM_ChannelData& VirtualLTVChannelData() { return FVirtualLTVChannelData; }
+  const std::string& VirtualLTVDescription() const { return FvirtualLTVDescription; }
+  uint32_t SerialNumberINI() const { return FSerialNumberINI; }
+  // The stored start time of the device clock, to be checked once against
+  // the device's; NaN when none was stored.
+  TDateTime IniDateTime() const { return FiniDateTime; }
+  bool ORCtimeCheckNeeded() const { return FORCtimeCheckNeeded; }
+  // card 1..8, bit 0..31.
+  const std::string& ODISigName(int card, int bit) const;
+  // The virtual channel that linear combination n (1, 2) of an older file
+  // became; 0 when it was not converted.
+  int LinCombChannel(int n) const;
   bool OpenDevice(std::string& error) override;
   void CloseDevice(bool stopServer) override;
   bool GetReport() override;
@@ -324,6 +338,20 @@ class TQMSessionItem final : public TSessionItem {
   std::atomic<TDeviceRequest> FDeviceRequest{TDeviceRequest::None};
   std::mutex FRequestLock;  // guards FRequestText
   std::string FRequestText;
+
+  // Kept in the settings (ORB_SessionSettings.cpp).
+  TQM_ChannelData FLTVChannelData{ckLTV};
+  TQM_ChannelData FVirtualLTVChannelData{ckVirtualLTV};
+  std::string FvirtualLTVDescription;
+  uint32_t FSerialNumberINI = 0xFFFFFFFF;
+  bool FDemoODI = true;
+  bool FDemoLTV = true;
+  TODISigNames FODISigNames = DefaultODISigNames();
+  std::array<int, 2> FLinCombChannels{};
+  void ReadODISigNames(TSessionKeyReader& reader);
+  // Files before version 6: the two linear combinations become virtual
+  // channels.
+  void ConvertLinearCombinations(TSessionKeyReader& reader);
 };
 
 }  // namespace orb

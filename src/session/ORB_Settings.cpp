@@ -100,20 +100,14 @@ void TORBSettings::SetNomFreq(int kanal, double Value) {
   SaveNomFrequs();
 }
 
-void TORBSettings::SaveNomFrequs() {
-  for (size_t key = 0; key < kNomFreqKeys.size(); ++key) {
-    std::string text;
-    for (size_t i = 0; i < kChannelsPerKey; ++i) {
-      text += FloatToFixedWidth(FNom_Frequ[key * kChannelsPerKey + i], 22, 11, FFormatSettingsWin);
-      text += kNomFreqSeparator;
-    }
-    SetValue(kNomFreqKeys[key], text);
-  }
-}
+void TORBSettings::SaveNomFrequs() { SaveNomFreqKeys(*this, "", FNom_Frequ, FFormatSettingsWin); }
 
-void TORBSettings::ReadNomFrequs() {
+void TORBSettings::ReadNomFrequs() { ReadNomFreqKeys(*this, "", FNom_Frequ); }
+
+void ReadNomFreqKeys(TAppSettings& Settings, std::string_view Prefix,
+                     std::array<double, 24>& values) {
   for (size_t key = 0; key < kNomFreqKeys.size(); ++key) {
-    const std::string text = GetValue(kNomFreqKeys[key], "");
+    const std::string text = Settings.GetValue(std::string(Prefix) + kNomFreqKeys[key], "");
     std::string_view rest = text;
     for (size_t i = 0; i < kChannelsPerKey; ++i) {
       const size_t end = rest.find(kNomFreqSeparator);
@@ -122,11 +116,25 @@ void TORBSettings::ReadNomFrequs() {
                                            : rest.substr(end + kNomFreqSeparator.size());
       double value = 0;
       const std::string normalized =
-          NormalizeDecimalSeparator(item, FormatSettings().DecimalSeparator);
+          NormalizeDecimalSeparator(item, Settings.FormatSettings().DecimalSeparator);
       // A nominal frequency that is not a finite number counts as unset.
-      if (!TryTextToFloat(normalized, value, FormatSettings()) || !std::isfinite(value)) value = 0;
-      FNom_Frequ[key * kChannelsPerKey + i] = value;
+      if (!TryTextToFloat(normalized, value, Settings.FormatSettings()) || !std::isfinite(value)) {
+        value = 0;
+      }
+      values[key * kChannelsPerKey + i] = value;
     }
+  }
+}
+
+void SaveNomFreqKeys(TAppSettings& Settings, std::string_view Prefix,
+                     const std::array<double, 24>& values, const NumberFormat& format) {
+  for (size_t key = 0; key < kNomFreqKeys.size(); ++key) {
+    std::string text;
+    for (size_t i = 0; i < kChannelsPerKey; ++i) {
+      text += FloatToFixedWidth(values[key * kChannelsPerKey + i], 22, 11, format);
+      text += kNomFreqSeparator;
+    }
+    Settings.SetValue(std::string(Prefix) + kNomFreqKeys[key], text);
   }
 }
 

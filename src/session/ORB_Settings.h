@@ -14,6 +14,15 @@
 
 namespace orb {
 
+// The six nominal-frequency keys "NomFreq1_4" .. "NomFreq21_24" under
+// `Prefix` ("" for the program's own): four values each, "%22.11f" in
+// `format`, each followed by "; ". Items that are missing or not finite
+// numbers read as 0.
+void ReadNomFreqKeys(TAppSettings& Settings, std::string_view Prefix,
+                     std::array<double, 24>& values);
+void SaveNomFreqKeys(TAppSettings& Settings, std::string_view Prefix,
+                     const std::array<double, 24>& values, const NumberFormat& format);
+
 class TORBSettings : public TAppSettings {
  public:
   static constexpr int kNomFreqChannels = 24;
