@@ -279,8 +279,19 @@ void TAppCore::UpdateSessionList() {
 
 void TAppCore::Tick() {
   HandleDeviceRequests();
+  PollSerialNumbers();
   DrainQueue();
   FlushMessages();
+}
+
+void TAppCore::PollSerialNumbers() {
+  // Until the device names itself; then nominal frequencies and time
+  // synchronisation can rely on the number.
+  for (int index = 0; index < SessionCount(); ++index) {
+    const TQMSessionItem* session = Session(index);
+    if (session == nullptr || !session->IsRunning() || session->SerialNumberOk()) continue;
+    WithSession(index, [](TQMSessionItem& held) { held.GetSerialNumber(); });
+  }
 }
 
 void TAppCore::HandleDeviceRequests() {

@@ -137,6 +137,7 @@ class TAppCore final : private IMessageNotifier {
   // The session list changed: the report thread, the sampler's list.
   void UpdateSessionList();
   void HandleDeviceRequests();
+  void PollSerialNumbers();
   void DrainQueue();
   void ActOn(const TMainSyncData& data, bool& devicesDone);
   bool SessionExists(const TSessionRef& ref) const;

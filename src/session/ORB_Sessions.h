@@ -179,6 +179,7 @@ class TQMSessionItem final : public TSessionItem {
   bool Ref20MHz() const { return FRef20MHz; }
   void SetRef20MHz(bool Value);
   uint32_t GetSerialNumber();
+  bool SerialNumberOk() const { return FSerialNumberOk; }
   // Exchanges nominal frequencies with the device information of the
   // serial number: the session's when it has any, else the device's.
   void UpdateNominalFrequencies();
