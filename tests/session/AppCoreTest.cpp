@@ -6,10 +6,9 @@
 #include <thread>
 #include <vector>
 
-#include "devices/QM_Simulator.h"
 #include "session/ORB_AppCore.h"
 #include "session/ORB_ReportThread.h"
-#include "sources/QM_DeviceFactory.h"
+#include "sources/SimulatorCatcher.h"
 #include "support/TempFolder.h"
 
 namespace orb {
@@ -26,32 +25,6 @@ bool Eventually(Ready&& ready) {
   }
   return true;
 }
-
-// The program's devices, keeping hold of the simulators it made so the test
-// can wait for them.
-class TSimulatorCatcher final : public IDeviceFactory {
- public:
-  TQM_Result Create(const TDeviceTarget& target, const TConnectionString& connection,
-                    const TDeviceContext& context, TCreatedDevice& created,
-                    std::string& message) override {
-    const TQM_Result result = FReal.Create(target, connection, context, created, message);
-    if (auto* simulator = dynamic_cast<TQM_SimulDevice*>(created.Device.get())) {
-      std::lock_guard lock(FLock);
-      FSimulators.push_back(simulator);
-    }
-    return result;
-  }
-  // Until every simulator made so far has generated what is due.
-  void WaitGenerated() {
-    std::lock_guard lock(FLock);
-    for (TQM_SimulDevice* simulator : FSimulators) simulator->WaitGenerated();
-  }
-
- private:
-  TDeviceFactory FReal;
-  std::mutex FLock;
-  std::vector<TQM_SimulDevice*> FSimulators;
-};
 
 class AppCoreTest : public ::testing::Test {
  protected:
@@ -96,7 +69,7 @@ class AppCoreTest : public ::testing::Test {
 
   test::TTempFolder folder;
   TFakeClock clock;
-  TSimulatorCatcher factory;
+  test::TSimulatorCatcher factory;
   std::vector<std::string> texts;
 };
 

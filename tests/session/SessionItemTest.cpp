@@ -10,27 +10,12 @@
 #include "sources/QM_DeviceFactory.h"
 #include "sources/QM_SourceList.h"
 #include "sources/ScriptedSource.h"
+#include "sources/SimulatorCatcher.h"
+#include "support/MessageTexts.h"
 #include "support/TempFolder.h"
 
 namespace orb {
 namespace {
-
-// The real device factory, keeping hold of the simulator it made last so
-// the test can let the simulated time pass.
-class TSimulatorCatcher final : public IDeviceFactory {
- public:
-  TQM_Result Create(const TDeviceTarget& target, const TConnectionString& connection,
-                    const TDeviceContext& context, TCreatedDevice& created,
-                    std::string& message) override {
-    const TQM_Result result = FReal.Create(target, connection, context, created, message);
-    if (result == QM_No_Err) Simulator = dynamic_cast<TQM_SimulDevice*>(created.Device.get());
-    return result;
-  }
-  TQM_SimulDevice* Simulator = nullptr;
-
- private:
-  TDeviceFactory FReal;
-};
 
 class SessionItemTest : public ::testing::Test {
  protected:
@@ -51,24 +36,17 @@ class SessionItemTest : public ::testing::Test {
     int taken = 0;
     for (int step = 0; step < ms / 100; ++step) {
       clock.Advance(100);
-      factory.Simulator->WaitGenerated();
+      factory.Last()->WaitGenerated();
       while (session.GetReport()) ++taken;
     }
     return taken;
   }
 
-  std::vector<std::string> Texts() const {
-    std::vector<std::string> texts;
-    for (const auto& item : messages) {
-      texts.push_back(std::to_string(item.MsgType) + " " + std::to_string(item.Code) + " " +
-                      item.Text);
-    }
-    return texts;
-  }
+  std::vector<std::string> Texts() const { return test::MessageTexts(messages); }
 
   TFakeClock clock;
   test::TFakeConnectionEnvironment machine;
-  TSimulatorCatcher factory;
+  test::TSimulatorCatcher factory;
   TSourceList sources;
   TMainSyncQueue queue;
   TNullDataSampler sampler;
@@ -89,11 +67,11 @@ TEST_F(SessionItemTest, DemoDataReportsReachTheCounterStore) {
   EXPECT_TRUE(error.empty());
   EXPECT_TRUE(session->IsRunning());
   EXPECT_EQ(updates, 2);
-  ASSERT_NE(factory.Simulator, nullptr);
+  ASSERT_NE(factory.Last(), nullptr);
 
   // The rate takes effect at the simulator's next whole second.
   EXPECT_GT(Run(*session, 3000), 0);
-  EXPECT_EQ(factory.Simulator->ChannelCount(), 6);
+  EXPECT_EQ(factory.Last()->ChannelCount(), 6);
   const TORC_DataManagement& store = session->ORC_DM();
   EXPECT_EQ(store.ChannelCount(), 6);
   EXPECT_GE(store.GetNewCount(-1, hsNone), 15);

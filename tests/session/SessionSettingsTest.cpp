@@ -11,6 +11,7 @@
 #include "sources/FakeConnectionEnvironment.h"
 #include "sources/QM_DeviceFactory.h"
 #include "sources/QM_SourceList.h"
+#include "support/MessageTexts.h"
 #include "support/TempFolder.h"
 
 namespace orb {
@@ -57,14 +58,7 @@ class SessionSettingsTest : public ::testing::Test {
     return session;
   }
 
-  std::vector<std::string> Texts() const {
-    std::vector<std::string> texts;
-    for (const auto& item : messages) {
-      texts.push_back(std::to_string(item.MsgType) + " " + std::to_string(item.Code) + " " +
-                      item.Text);
-    }
-    return texts;
-  }
+  std::vector<std::string> Texts() const { return test::MessageTexts(messages); }
 
   TFakeClock clock;
   test::TFakeConnectionEnvironment machine;
