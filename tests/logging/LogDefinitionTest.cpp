@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "logging/App_LogDefinition.h"
+#include "logging/LogDefinitionRules.h"
 #include "session/App_Settings.h"
 #include "support/TempFolder.h"
 
@@ -71,6 +72,33 @@ TEST(LogDefinitionTest, FileNamesCarryTheDateAndTheFirstFreeNumber) {
             folder / "PhaseFreq_A_1_261209_2.txt");
   // No folder: the program's; no extension: ".txt".
   EXPECT_EQ(ActualLogFileName("Plain", false, day, folder.Path()), folder / "Plain_261209_1.txt");
+}
+
+}  // namespace
+}  // namespace orb
+
+namespace orb {
+namespace {
+
+TEST(LogDefinitionRulesTest, TheDialogsRulesWithoutAWindow) {
+  EXPECT_EQ(AutoLogFileName(0x3, "AB", 1), "PhaseFreq_AB_1.txt");
+  EXPECT_EQ(LogPanelName("B", TLogPanelPart::CounterVirtual), "B_ORCV_");
+  EXPECT_EQ(LogPanelName("C", TLogPanelPart::Sensor), "C_");
+  EXPECT_EQ(LogPanelStringClass(TLogPanelPart::LTVVirtual, 1u << 14), sscVirtual);
+  EXPECT_EQ(LogPanelStringClass(TLogPanelPart::Counter, 1u << 3), sscSpecial);
+  EXPECT_EQ(LogPanelStringClass(TLogPanelPart::Counter, 1u << kLogTypeAvgLong), sscAvgLong);
+  EXPECT_EQ(LogFileSizeIndex(536'870'912), 3);
+  EXPECT_EQ(LogFileSizeIndex(1000), 0);  // not offered: "unlimited"
+
+  TSimpleLogDefinition withChannel(0, {}, sscStandard, false, 1);
+  withChannel.SetLogEnabledString(1, "01");
+  TSimpleLogDefinition withCard(1, {}, sscStandard, false, 1);
+  withCard.SetLogEnabledString(3, "1");
+  TSimpleLogDefinition withoutType(2, {}, sscStandard, false, 0);
+  withoutType.SetLogEnabledString(1, "1");
+  EXPECT_TRUE(LogDefinitionComplete({&withChannel, &withCard}));
+  EXPECT_FALSE(LogDefinitionComplete({&withChannel, &withoutType}));
+  EXPECT_FALSE(LogDefinitionComplete({}));
 }
 
 }  // namespace
