@@ -67,9 +67,12 @@ struct TMultiProtocolItem {
   int64_t RoundedNextDataIndex() const;
 };
 
-// What the sampler needs of a session. Called under the sampler lock, on
-// whichever thread logs; an implementation answers from values it keeps
-// for that purpose, never by waiting for another thread.
+// What the sampler needs of a session. Called under the sampler lock, also
+// by the report thread while it holds a data store's lock: an
+// implementation takes no store lock here (the main thread may hold the
+// sampler lock while the report thread waits for it under a store lock). It
+// answers from values it keeps for the purpose and hands the log types to
+// its store later, from the main thread.
 class ISamplerSession {
  public:
   virtual ~ISamplerSession() = default;
