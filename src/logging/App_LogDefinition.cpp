@@ -1,5 +1,7 @@
 #include "logging/App_LogDefinition.h"
 
+#include <algorithm>
+
 #include "platform/DateTimeFormat.h"
 #include "platform/NumberFormat.h"
 #include "session/App_Settings.h"
@@ -266,13 +268,13 @@ void SaveLogDefinitions(TAppSettings& Settings, const TLogDefinitions& Definitio
 }
 
 fs::path ActualLogFileName(const std::string& configured, bool prependDate, TDateTime date,
-                           const fs::path& programFolder) {
+                           const fs::path& programFolder, int firstNumber) {
   const fs::path name(configured);
   const fs::path folder = name.has_parent_path() ? name.parent_path() : programFolder;
   const std::string body = name.stem().string();
   const std::string extension = name.has_extension() ? name.extension().string() : ".txt";
   const std::string day = FormatDateTime("YYMMDD", date);
-  for (int n = 1;; ++n) {
+  for (int n = std::max(1, firstNumber);; ++n) {
     const std::string number = IntToText(n);
     const fs::path candidate = folder / (prependDate ? day + "_" + number + "_" + body + extension
                                                      : body + "_" + day + "_" + number + extension);

@@ -158,8 +158,11 @@ void SaveLogDefinitions(TAppSettings& Settings, const TLogDefinitions& Definitio
 // The file a definition writes on `date`: the configured name split into
 // folder (`programFolder` when it has none), body and extension (".txt"
 // when none), with "_" + YYMMDD + "_" + n after the body, or YYMMDD + "_" +
-// n + "_" before it; n is the smallest number whose file does not exist.
+// n + "_" before it; n is the smallest number from `firstNumber` on whose
+// file does not exist (a writer that keeps its last number need not probe
+// from 1 again).
 std::filesystem::path ActualLogFileName(const std::string& configured, bool prependDate,
-                                        TDateTime date, const std::filesystem::path& programFolder);
+                                        TDateTime date, const std::filesystem::path& programFolder,
+                                        int firstNumber = 1);
 
 }  // namespace orb

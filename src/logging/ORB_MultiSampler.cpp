@@ -38,6 +38,7 @@ struct TORB_MultiSampler::TDefinition {
   fs::path FileName;
   int64_t FileBytes = 0;
   TDateTime FileDate{};
+  int FileNumber = 1;  // where the search for a free name begins
   bool HeaderNeeded = true;
   std::string ResetText{kFirstCreate};
   char DecimalSeparator = '.';
@@ -131,6 +132,7 @@ void TORB_MultiSampler::ChangeDefinition(int dIndex, std::unique_ptr<TLogDefinit
   const bool renamed = logDef->FileName() != definition.LogDef->FileName();
   definition.LogDef = std::move(logDef);
   definition.ResetText = renamed ? std::string(kFirstCreate) : "Definition changed";
+  if (renamed) definition.FileNumber = 1;
   definition.HeaderNeeded = definition.LogDef->AddHeader();
   definition.TimeSynchroNeeded = false;
   LogDefinitionsChanged(-1, false);
@@ -869,9 +871,12 @@ bool TORB_MultiSampler::OpenFile(TDefinition& definition) {
   const TLogDefinition& logDef = *definition.LogDef;
   const TDateTime now = Now();
   std::string error;
+  // The numbers of a day count on from the last file of this definition.
+  const auto day = static_cast<int64_t>(now.Days);
+  if (day != static_cast<int64_t>(definition.FileDate.Days)) definition.FileNumber = 1;
   for (int attempt = 0; attempt < 3; ++attempt) {
-    definition.FileName =
-        ActualLogFileName(logDef.FileName(), logDef.PrependDate(), now, FProgramFolder);
+    definition.FileName = ActualLogFileName(logDef.FileName(), logDef.PrependDate(), now,
+                                            FProgramFolder, definition.FileNumber++);
     std::error_code code;
     fs::create_directories(definition.FileName.parent_path(), code);
     // Never an existing file: a name taken meanwhile gets the next number.
