@@ -8,17 +8,9 @@
 #include <string_view>
 
 #include "data/LTV_DataManagement.h"
+#include "data/NullDataSampler.h"
 
 namespace {
-
-struct TNullSampler : orb::IDataSampler {
-  void AddStrings(int, bool, const orb::TReportStrings&) override {}
-  void AddStringsVirtual(int, bool, const orb::TReportStrings&) override {}
-  void AddStringsSpecial(int, bool, const orb::TReportStrings&) override {}
-  void SetSessionSyncTime(int, bool, std::string_view) override {}
-  void AddWarning(int, bool, std::string_view) override {}
-  void UpdateSession(int, bool, int, std::string_view) override {}
-};
 
 struct TFixture {
   TFixture() : Store(-1, 0, false, Options) {
@@ -30,7 +22,7 @@ struct TFixture {
     Store.SetVirtualFactors(1, factors);
   }
   orb::TLogOptionsSnapshot Options;
-  TNullSampler Sampler;
+  orb::TNullDataSampler Sampler;
   orb::TLTV_DataManagement Store;
 };
 

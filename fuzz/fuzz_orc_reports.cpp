@@ -10,18 +10,10 @@
 #include <cstring>
 #include <string_view>
 
+#include "data/NullDataSampler.h"
 #include "data/ORC_DataManagement.h"
 
 namespace {
-
-struct TNullSampler : orb::IDataSampler {
-  void AddStrings(int, bool, const orb::TReportStrings&) override {}
-  void AddStringsVirtual(int, bool, const orb::TReportStrings&) override {}
-  void AddStringsSpecial(int, bool, const orb::TReportStrings&) override {}
-  void SetSessionSyncTime(int, bool, std::string_view) override {}
-  void AddWarning(int, bool, std::string_view) override {}
-  void UpdateSession(int, bool, int, std::string_view) override {}
-};
 
 struct TNullServer : orb::IDataServerOutput {
   void AddServerLine(int, int, std::string_view) override {}
@@ -40,7 +32,7 @@ struct TFixture {
     Store.SetVirtualFactors(1, factors);
   }
   orb::TLogOptionsSnapshot Options;
-  TNullSampler Sampler;
+  orb::TNullDataSampler Sampler;
   TNullServer Server;
   orb::TORC_DataManagement Store;
 };

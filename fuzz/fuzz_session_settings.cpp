@@ -9,7 +9,7 @@
 #include <string_view>
 
 #include "session/App_Settings.h"
-#include "session/ORB_NullSampler.h"
+#include "data/NullDataSampler.h"
 #include "session/ORB_Sessions.h"
 #include "sources/FakeConnectionEnvironment.h"
 #include "sources/QM_DeviceFactory.h"

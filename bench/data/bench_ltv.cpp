@@ -6,20 +6,10 @@
 #include <thread>
 
 #include "data/LTV_DataManagement.h"
+#include "data/NullDataSampler.h"
 #include "support/AllocationCounter.h"
 
 namespace {
-
-struct TNullSampler : orb::IDataSampler {
-  void AddStrings(int, bool, const orb::TReportStrings& s) override {
-    benchmark::DoNotOptimize(s[0].size());
-  }
-  void AddStringsVirtual(int, bool, const orb::TReportStrings&) override {}
-  void AddStringsSpecial(int, bool, const orb::TReportStrings&) override {}
-  void SetSessionSyncTime(int, bool, std::string_view) override {}
-  void AddWarning(int, bool, std::string_view) override {}
-  void UpdateSession(int, bool, int, std::string_view) override {}
-};
 
 std::string Line24() {
   std::string line = "7900 ";
@@ -32,7 +22,7 @@ std::string Line24() {
 void BM_AddLTV(benchmark::State& state) {
   orb::TLogOptionsSnapshot options;
   auto store = std::make_unique<orb::TLTV_DataManagement>(-1, 0, false, options);
-  TNullSampler sampler;
+  orb::TNullDataSampler sampler;
   store->SetSampler(&sampler);
   store->SetAddLogStrings(state.range(0) != 0);
   const std::string line = Line24();

@@ -7,25 +7,13 @@
 #include <thread>
 #include <vector>
 
+#include "data/NullDataSampler.h"
 #include "data/ORC_DataManagement.h"
 #include "support/AllocationCounter.h"
 
 namespace {
 
 constexpr int kChannels = 24;
-
-struct TNullSampler : orb::IDataSampler {
-  void AddStrings(int, bool, const orb::TReportStrings& s) override {
-    benchmark::DoNotOptimize(s[0].size());
-  }
-  void AddStringsVirtual(int, bool, const orb::TReportStrings& s) override {
-    benchmark::DoNotOptimize(s[0].size());
-  }
-  void AddStringsSpecial(int, bool, const orb::TReportStrings&) override {}
-  void SetSessionSyncTime(int, bool, std::string_view) override {}
-  void AddWarning(int, bool, std::string_view) override {}
-  void UpdateSession(int, bool, int, std::string_view) override {}
-};
 
 struct TNullServer : orb::IDataServerOutput {
   void AddServerLine(int, int, std::string_view line) override {
@@ -56,7 +44,7 @@ void BM_ORCReport(benchmark::State& state) {
   const bool logStrings = state.range(0) != 0;
   orb::TLogOptionsSnapshot options;
   auto store = std::make_unique<orb::TORC_DataManagement>(-1, 0, false, options);
-  TNullSampler sampler;
+  orb::TNullDataSampler sampler;
   TNullServer server;
   for (int k = 1; k <= kChannels; ++k) store->SetNomFreq(k, 10e6);
   if (logStrings) {

@@ -16,7 +16,7 @@
 
 #include "platform/Event.h"
 #include "platform/NumberFormat.h"
-#include "session/ORB_NullSampler.h"
+#include "data/NullDataSampler.h"
 #include "session/ORB_Sessions.h"
 #include "sources/QM_DeviceFactory.h"
 #include "sources/QM_SourceList.h"

@@ -67,6 +67,9 @@ int FractionDigitCount(std::string_view text);
 std::string RemoveChar(std::string_view text, char c);
 // Without the blanks and control characters at both ends.
 std::string_view TrimControl(std::string_view text);
+inline bool Contains(std::string_view text, std::string_view part) {
+  return text.find(part) != std::string_view::npos;
+}
 std::string ReplaceLineBreaks(std::string_view text, char replacement);
 // Empty parts are kept; an empty separator gives the text as one part.
 std::vector<std::string> SplitText(std::string_view text, std::string_view separator);

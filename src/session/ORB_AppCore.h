@@ -22,7 +22,7 @@
 #include "platform/Event.h"
 #include "session/ORB_DebugConf.h"
 #include "session/ORB_MessageList.h"
-#include "session/ORB_NullSampler.h"
+#include "data/NullDataSampler.h"
 #include "session/ORB_ReportThread.h"
 #include "session/ORB_Sessions.h"
 #include "session/ORB_Settings.h"

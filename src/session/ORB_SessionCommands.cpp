@@ -8,6 +8,7 @@
 #include "data/DataSinks.h"
 #include "logging/LogUnit.h"
 #include "platform/NumberFormat.h"
+#include "protocol/ByteOrder.h"
 #include "protocol/QM_Commands.h"
 #include "protocol/QM_TextUtils.h"
 #include "session/ORB_Sessions.h"
@@ -29,16 +30,9 @@ constexpr int kSamplerLTVCalibration = 14;
 constexpr int kSamplerOHRData = 17;
 
 void AppendLE16(std::string& out, uint16_t value) {
-  out += static_cast<char>(value & 0xFF);
-  out += static_cast<char>(value >> 8);
-}
-
-std::string_view Trim(std::string_view text) {
-  while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
-  while (!text.empty() && (text.back() == ' ' || text.back() == '\r' || text.back() == '\n')) {
-    text.remove_suffix(1);
-  }
-  return text;
+  uint8_t bytes[2];
+  StoreLE(bytes, value);
+  out.append(reinterpret_cast<const char*>(bytes), sizeof bytes);
 }
 
 }  // namespace
@@ -333,7 +327,7 @@ void TQMSessionItem::TakeConnectedUsers(std::string_view text) {
       end = text.find(IntToText(next) + ": ", begin);
     }
     FConnectedUsers[static_cast<size_t>(user - 1)] =
-        Trim(text.substr(begin, end == std::string_view::npos ? end : end - begin));
+        TrimControl(text.substr(begin, end == std::string_view::npos ? end : end - begin));
   }
   // A network-class counter on USB keeps its users in the second form.
   const bool secondForm = FisESP && FConnectionType == ctUSB;
@@ -353,7 +347,7 @@ void TQMSessionItem::TakeConnectedUsers(std::string_view text) {
 bool TQMSessionItem::CheckUsbAttached(const std::string& serialNumberString) {
   if (FDeviceOpened || FOpenString.empty() || FOpenString == "none") return false;
   const std::string connection(
-      Trim(std::string_view(FOpenString).substr(0, FOpenString.find("USERID="))));
+      TrimControl(std::string_view(FOpenString).substr(0, FOpenString.find("USERID="))));
   if (connection.empty() || serialNumberString.find(connection) == std::string::npos) return false;
   std::string error;
   const bool opened = OpenDevice(error);

@@ -28,19 +28,6 @@ constexpr int kSamplerReferenceClock = 13;
 constexpr uint16_t kHardFeatureORC = 1;
 constexpr uint16_t kHardFeatureLTV = 2;
 
-std::string_view Trim(std::string_view text) {
-  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
-  while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r' ||
-                           text.back() == '\n')) {
-    text.remove_suffix(1);
-  }
-  return text;
-}
-
-bool Contains(std::string_view text, std::string_view part) {
-  return text.find(part) != std::string_view::npos;
-}
-
 // "hh:mm:ss.zzz" of a duration.
 std::string DurationText(int64_t ms) {
   std::string text;
@@ -78,6 +65,13 @@ std::optional<uint16_t> AnnouncedHeader(std::string_view text, const TQM_ReportS
   return static_cast<uint16_t>(text.size() > 4 ? value >> 16 : value);
 }
 
+// The text after a report's header, trimmed; a version report has no
+// separator after its header.
+std::string_view ReportText(uint32_t header, std::string_view line) {
+  const size_t skip = (header & ~kLostDataBit) == 0x7001 ? 4 : 5;
+  return TrimControl(line.size() > skip ? line.substr(skip) : std::string_view());
+}
+
 }  // namespace
 
 // ---- Entry points --------------------------------------------------------------------------
@@ -95,11 +89,7 @@ void TQMSessionItem::ThreadEvent_Report() {
     AppendIntHex(plain, header & ~kLostDataBit, 4);
     line.replace(0, 4, plain);
   }
-  // A version report has no separator after its header.
-  const size_t skip = (header & ~kLostDataBit) == 0x7001 ? 4 : 5;
-  const std::string_view text =
-      Trim(line.size() > skip ? std::string_view(line).substr(skip) : std::string_view());
-  EvaluateReport(header, line, text, nullptr);
+  EvaluateReport(header, line, ReportText(header, line), nullptr);
 }
 
 void TQMSessionItem::ThreadEvent_Report(const TQM_ReportStruct& record) {
@@ -111,16 +101,16 @@ void TQMSessionItem::ThreadEvent_Report(const TQM_ReportStruct& record) {
   }
   // Status reports are evaluated in their text form.
   const std::string line = ReportStructToText(FRecordText, record);
-  const size_t skip = (header & ~kLostDataBit) == 0x7001 ? 4 : 5;
-  const std::string_view text =
-      Trim(line.size() > skip ? std::string_view(line).substr(skip) : std::string_view());
-  EvaluateReport(static_cast<uint32_t>(header), line, text, &record);
+  EvaluateReport(static_cast<uint32_t>(header), line,
+                 ReportText(static_cast<uint32_t>(header), line), &record);
 }
 
 void TQMSessionItem::EvaluateReport(uint32_t rawHeader, std::string_view line,
                                     std::string_view text, const TQM_ReportStruct* record) {
   const auto header = static_cast<uint16_t>(rawHeader & ~kLostDataBit);
-  if (FDeviceStartState == ds_unknown) {
+  // The state arrives with the device's status reports; data reports need
+  // not ask the source list again and again.
+  if (FDeviceStartState == ds_unknown && header >= kFirstMessageHeader) {
     FDeviceStartState = FServices.Sources->Multi_GetDeviceStartState(FMultiId);
   }
   if (!PassStartUpWaits(header, text)) return;
@@ -236,7 +226,8 @@ void TQMSessionItem::CheckStartTimePlausibility() {
 
 void TQMSessionItem::ActOnHeader(uint16_t header, std::string_view line, std::string_view text,
                                  const TQM_ReportStruct* record) {
-  const std::string report(line);
+  // Only the rarer reports become text: time stamps and data blocks pass often.
+  const auto report = [line] { return std::string(line); };
   switch (header) {
     case 0x7000:
       break;
@@ -264,7 +255,7 @@ void TQMSessionItem::ActOnHeader(uint16_t header, std::string_view line, std::st
       SpecialReport(header, line, text);
       break;
     case 0x7021:
-      AddInfo(header, 0, report);
+      AddInfo(header, 0, report());
       break;
     case 0x7022:
       FWaitBufferCleared = false;
@@ -273,7 +264,7 @@ void TQMSessionItem::ActOnHeader(uint16_t header, std::string_view line, std::st
       break;
     case 0x7030:
       TakeConnectedUsers(text);
-      AddInfo(header, 0, report);
+      AddInfo(header, 0, report());
       break;
     case 0x7100:
       FORC_DM->AddODI(line);
@@ -293,7 +284,7 @@ void TQMSessionItem::ActOnHeader(uint16_t header, std::string_view line, std::st
       AddError(31, 0, std::string(text));
       break;
     case 0x7F22:
-      AddWarning(header, 0, report);
+      AddWarning(header, 0, report());
       break;
     case 0x7F23:
       FORC_DM->Reset();
@@ -301,7 +292,7 @@ void TQMSessionItem::ActOnHeader(uint16_t header, std::string_view line, std::st
       AddError(31, 0, std::string(text));
       break;
     case 0x7F51:
-      FORC_DM->ReSync(report);
+      FORC_DM->ReSync(report());
       FWait7F51 = false;
       FORCDateTimeStart.Days = std::numeric_limits<double>::quiet_NaN();
       FORCDateTime = {};
@@ -316,28 +307,28 @@ void TQMSessionItem::ActOnHeader(uint16_t header, std::string_view line, std::st
       FPLLError = false;
       FORC_DM->SetPLLError(false);
       FORC_DM->Reset();
-      AddInfo(header, 0, report);
+      AddInfo(header, 0, report());
       break;
     case 0x7FF9:
       FReferenceClockError = true;
       FPLLError = false;
       FORC_DM->SetPLLError(false);
-      FServices.Sampler->UpdateSession(FIndex, false, kSamplerReferenceClock, report);
-      AddError(header, 0, report);
+      FServices.Sampler->UpdateSession(FIndex, false, kSamplerReferenceClock, line);
+      AddError(header, 0, report());
       break;
     case 0x7FFF:
-      FServices.Sampler->UpdateSession(FIndex, false, kSamplerDeviceError, report);
+      FServices.Sampler->UpdateSession(FIndex, false, kSamplerDeviceError, line);
       FPLLError = true;
       FPLLokCount = 0;
       FORC_DM->SetPLLError(true);
-      AddError(header, 0, report);
+      AddError(header, 0, report());
       break;
     default:
       if (header >= 0x7F00 && header <= 0x7FFE) {
-        FServices.Sampler->UpdateSession(FIndex, false, kSamplerDeviceError, report);
-        AddError(header, 0, report);
+        FServices.Sampler->UpdateSession(FIndex, false, kSamplerDeviceError, line);
+        AddError(header, 0, report());
       } else {
-        AddInfo(header, 0, report);
+        AddInfo(header, 0, report());
       }
       break;
   }

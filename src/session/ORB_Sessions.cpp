@@ -5,6 +5,7 @@
 #include "data/DataSinks.h"
 #include "devices/QM_Simulator.h"
 #include "platform/NumberFormat.h"
+#include "protocol/QM_TextUtils.h"
 #include "session/ORB_Sync.h"
 
 namespace orb {
@@ -14,10 +15,6 @@ constexpr std::string_view kDataTransferInterrupted = "Data transfer interrupted
 // The multi-sampler's codes for a session that was closed / reconnected.
 constexpr int kSamplerClosed = 12;
 constexpr int kSamplerReconnected = 16;
-
-bool Contains(std::string_view text, std::string_view part) {
-  return text.find(part) != std::string_view::npos;
-}
 
 }  // namespace
 

@@ -8,7 +8,7 @@
 #include <thread>
 #include <vector>
 
-#include "session/ORB_NullSampler.h"
+#include "data/NullDataSampler.h"
 #include "session/ORB_ReportThread.h"
 #include "session/ORB_Sessions.h"
 #include "sources/ScriptedSource.h"

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "session/ORB_NullSampler.h"
+#include "data/NullDataSampler.h"
 #include "session/ORB_Sessions.h"
 #include "session/ORB_Sync.h"
 #include "sources/QM_SourceList.h"

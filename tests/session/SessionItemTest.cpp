@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "devices/QM_Simulator.h"
-#include "session/ORB_NullSampler.h"
+#include "data/NullDataSampler.h"
 #include "session/ORB_Sessions.h"
 #include "sources/FakeConnectionEnvironment.h"
 #include "sources/QM_DeviceFactory.h"

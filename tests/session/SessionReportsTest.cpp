@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "data/NullDataSampler.h"
 #include "platform/DateTime.h"
 #include "session/ORB_MessageList.h"
 #include "session/ORB_Sessions.h"
@@ -21,13 +22,8 @@
 namespace orb {
 namespace {
 
-class TRecordingSampler final : public IDataSampler {
+class TRecordingSampler final : public TNullDataSampler {
  public:
-  void AddStrings(int, bool, const TReportStrings&) override {}
-  void AddStringsVirtual(int, bool, const TReportStrings&) override {}
-  void AddStringsSpecial(int, bool, const TReportStrings&) override {}
-  void SetSessionSyncTime(int, bool, std::string_view) override {}
-  void AddWarning(int, bool, std::string_view) override {}
   void UpdateSession(int, bool, int Code, std::string_view) override { Codes.push_back(Code); }
   void AddTimeStamp(int, bool, int64_t TimeStamp100ms) override {
     TimeStamps.push_back(TimeStamp100ms);

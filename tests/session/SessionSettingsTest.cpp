@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "session/App_Settings.h"
-#include "session/ORB_NullSampler.h"
+#include "data/NullDataSampler.h"
 #include "session/ORB_Sessions.h"
 #include "session/ORB_Settings.h"
 #include "sources/FakeConnectionEnvironment.h"

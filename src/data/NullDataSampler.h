@@ -1,12 +1,12 @@
 #pragma once
-// The multi-sampler as long as no log files are written: takes every call
-// and writes nothing.
+// A sampler that takes every call and writes nothing: the program's while
+// no log files are written, and the base of the test and benchmark fakes.
 
 #include "data/DataSinks.h"
 
 namespace orb {
 
-class TNullDataSampler final : public IDataSampler {
+class TNullDataSampler : public IDataSampler {
  public:
   void AddStrings(int, bool, const TReportStrings&) override {}
   void AddStringsVirtual(int, bool, const TReportStrings&) override {}
