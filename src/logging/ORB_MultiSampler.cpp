@@ -254,6 +254,16 @@ void TORB_MultiSampler::CloseFilesSession(int sIndex, bool sCopy) {
   }
 }
 
+void TORB_MultiSampler::UpdateSessionIndex(int oldIndex, int newIndex) {
+  std::lock_guard lock(FLockObj);
+  for (const auto& definition : FDefinitionList) {
+    if (definition) definition->LogDef->UpdateSessionIndex(oldIndex, newIndex);
+  }
+  for (const auto& session : FSessionList) {
+    if (session->Index == oldIndex) session->Index = newIndex;
+  }
+}
+
 void TORB_MultiSampler::TransformLinComb(int sIndex, int virtLC1, int virtLC2) {
   std::lock_guard lock(FLockObj);
   constexpr int kLinCombRow = 2;

@@ -68,6 +68,8 @@ class TORB_MultiSampler final : public IDataSampler {
   // Older settings: the linear-combination outputs of session sIndex became
   // its virtual channels virtLC1 and virtLC2 (0: none).
   void TransformLinComb(int sIndex, int virtLC1, int virtLC2);
+  // The sessions are saved renumbered: the definitions follow them.
+  void UpdateSessionIndex(int oldIndex, int newIndex);
   // Bits 8, 16 or 32: the log time settings changed.
   void UpdateOptions(int what);
   // The file a definition writes now; empty while closed.

@@ -67,6 +67,8 @@ class TSessionItem {
   const std::string& FriendlyName() const { return FFriendlyName; }
   bool IsRunning() const { return FDeviceOpened; }
   int IntervalMs() const { return FIntervalMs; }
+  // 0xFFFFFFFF while unknown.
+  uint32_t SerialNumber() const { return FSerialNumber; }
   virtual TDataManagement* DataManagement() const = 0;
 
   // Main thread.
@@ -123,7 +125,7 @@ class TSessionItem {
   int FConnectionType = ctUnknown;
   std::string FFriendlyName;
   std::atomic<bool> FDeviceOpened{false};
-  int FIntervalMs = kDefaultIntervalMs;
+  std::atomic<int> FIntervalMs{kDefaultIntervalMs};  // read by the sampler from any thread
   uint32_t FSerialNumber = 0xFFFFFFFF;
   TOnSessionMsg FOnMsg;
   TOnSessionUpdate FOnUpdate;

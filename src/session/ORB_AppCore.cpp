@@ -83,6 +83,11 @@ TAppCore::TAppCore(const TAppCoreServices& services)
     FDebugConf.SetLogId(FLogId);
     LogDebug(FLogId, "TAppCore.Create: LogId=" + IntToText(FLogId));
   }
+  FSampler = std::make_unique<TORB_MultiSampler>(FDebugConf.GetDebugFlag(dcSampler) ? FLogId : -1,
+                                                 FClock, FSettings.LogOptions(), FServices.Home);
+  FSampler->SetOnMsg([this](int code, const std::string& text, int msgType) {
+    AddSamplerMessage(code, text, msgType);
+  });
   FSources.Multi_SetEventOptions(FReceiveEvent, true);
 }
 
@@ -94,7 +99,7 @@ std::unique_ptr<TQMSessionItem> TAppCore::NewSession(int index) {
   TSessionServices services;
   services.Sources = &FSources;
   services.Queue = &FQueue;
-  services.Sampler = &FSampler;
+  services.Sampler = FSampler.get();
   services.Options = &FSettings.LogOptions();
   services.Professional = FServices.Professional;
   services.Clock = &FClock;
@@ -134,7 +139,18 @@ int TAppCore::RestoreSessions() {
     FSlots.push_back(std::move(slot));
   }
   UpdateSessionList();
+  RestoreLogDefinitions();
   return restored;
+}
+
+void TAppCore::RestoreLogDefinitions() {
+  FSampler->ReadSettings(FSettings);
+  for (const TSlot& slot : FSlots) {
+    if (!slot.Session) continue;
+    const int lc1 = slot.Session->LinCombChannel(1);
+    const int lc2 = slot.Session->LinCombChannel(2);
+    if (lc1 != 0 || lc2 != 0) FSampler->TransformLinComb(slot.Session->Index(), lc1, lc2);
+  }
 }
 
 int TAppCore::AddSession(const std::string& openString, int connectionType, std::string& error) {
@@ -223,6 +239,8 @@ bool TAppCore::WithSession(int index, const std::function<void(TQMSessionItem&)>
   if (session == nullptr) return false;
   THold hold(FReportThread.get(), session);
   work(*session);
+  session->SamplerLink().MarkStale();
+  if (TQMSessionItem* copy = Copy(index)) copy->SamplerLink().MarkStale();
   return true;
 }
 
@@ -272,9 +290,28 @@ void TAppCore::UpdateSessionList() {
     FSessionsAndCopies.push_back(slot.Session.get());
     if (slot.Copy) FSessionsAndCopies.push_back(slot.Copy.get());
   }
-  // The multi-sampler takes the session-and-copy list here once it writes
-  // log files; the null sampler needs none.
+  std::vector<ISamplerSession*> links;
+  for (TSessionItem* session : FSessionsAndCopies) {
+    TSamplerLink& link = static_cast<TQMSessionItem*>(session)->SamplerLink();
+    link.MarkStale();
+    links.push_back(&link);
+  }
+  FSampler->UpdateSessionList(links);
   if (FReportThread) FReportThread->SetSessions(std::move(sessions));
+}
+
+void TAppCore::SessionInfoChanged() {
+  for (TSessionItem* session : FSessionsAndCopies) {
+    static_cast<TQMSessionItem*>(session)->SamplerLink().MarkStale();
+  }
+}
+
+void TAppCore::AddSamplerMessage(int code, const std::string& text, int msgType) {
+  TMessageItem item;
+  item.MsgType = msgType == 0 ? mtError : mtInfo;
+  item.Code = code;
+  item.Text = text;
+  FMessages.Add(std::move(item));
 }
 
 void TAppCore::Tick() {
@@ -347,8 +384,10 @@ bool TAppCore::SessionExists(const TSessionRef& ref) const {
 void TAppCore::RemoveCopy(int index) {
   if (Copy(index) == nullptr) return;
   LogSync("TAppCore.RemoveCopy " + Copy(index)->ToString());
-  WithSession(index, [&](TQMSessionItem&) { FSlots[index].Copy.reset(); });
+  // Out of the lists before it goes: the sampler keeps its link until then.
+  std::unique_ptr<TQMSessionItem> copy = std::move(FSlots[index].Copy);
   UpdateSessionList();
+  WithSession(index, [&](TQMSessionItem&) { copy.reset(); });
 }
 
 void TAppCore::NotifyMessage(TMessageItem& Item) {
@@ -409,21 +448,24 @@ void TAppCore::ShutDown() {
 void TAppCore::SaveSessions() {
   FSettings.RemoveKeys("Session_");
   int saved = 0;
-  for (TSlot& slot : FSlots) {
+  for (int index = 0; index < SessionCount(); ++index) {
+    TSlot& slot = FSlots[index];
+    if (!slot.Session && slot.KeptKeys.empty()) continue;
+    // The log definitions follow their sources to the new numbers.
+    if (index != saved) FSampler->UpdateSessionIndex(index, saved);
     if (slot.Session) {
       slot.Session->UpdateIndex(saved);
       if (slot.Copy) slot.Copy->UpdateIndex(saved);
       slot.Session->SaveSettings(FSettings, SessionPrefix(saved));
-    } else if (!slot.KeptKeys.empty()) {
+    } else {
       for (const auto& [name, value] : slot.KeptKeys) {
         FSettings.SetValue(SessionPrefix(saved) + name, value);
       }
-    } else {
-      continue;
     }
     ++saved;
   }
   FSettings.SetValue("SessionCount", int32_t{saved > 0 ? saved : -1});
+  FSampler->SaveSettings(FSettings);
 }
 
 }  // namespace orb

@@ -1,9 +1,9 @@
 #pragma once
 // The application without its windows: the settings of the program's
 // folder, the session list with the sessions' LTV copies, the message list,
-// the queue to the main thread, the sampler, the source list and the report
-// thread, with the start-up and shut-down order and the 100 ms tick. The GUI
-// drives it from its display timer; `orb-cli run` drives it from its loop.
+// the queue to the main thread, the multi-sampler with the log definitions, the source list and the
+// report thread, with the start-up and shut-down order and the 100 ms tick. The GUI drives it from
+// its display timer; `orb-cli run` drives it from its loop.
 //
 // Everything here runs on the main thread except what the report thread
 // does through the sessions. A session is changed or freed only while the
@@ -18,11 +18,11 @@
 #include <utility>
 #include <vector>
 
+#include "logging/ORB_MultiSampler.h"
 #include "platform/Clock.h"
 #include "platform/Event.h"
 #include "session/ORB_DebugConf.h"
 #include "session/ORB_MessageList.h"
-#include "data/NullDataSampler.h"
 #include "session/ORB_ReportThread.h"
 #include "session/ORB_Sessions.h"
 #include "session/ORB_Settings.h"
@@ -104,7 +104,11 @@ class TAppCore final : private IMessageNotifier {
   TMessageList& Messages() { return FMessages; }
   TMainSyncQueue& Queue() { return FQueue; }
   TSourceList& Sources() { return FSources; }
-  IDataSampler& Sampler() { return FSampler; }
+  // Log definitions are changed here on the main thread; a change of what a
+  // session shows in its files (names, friendly name) calls
+  // SessionInfoChanged afterwards.
+  TORB_MultiSampler& Sampler() { return *FSampler; }
+  void SessionInfoChanged();
   // Null for a hole or an index outside the list.
   TQMSessionItem* Session(int index) const;
   TQMSessionItem* Copy(int index) const;
@@ -143,6 +147,9 @@ class TAppCore final : private IMessageNotifier {
   bool SessionExists(const TSessionRef& ref) const;
   void RemoveCopy(int index);
   void SaveSessions();
+  // The definitions of the settings, with the conversions of older files.
+  void RestoreLogDefinitions();
+  void AddSamplerMessage(int code, const std::string& text, int msgType);
   void AddAppError(int code, const std::string& text);
   void AddSessionError(const TSessionItem& session, int code, const std::string& text);
   void LogSync(const std::string& text) const;
@@ -161,7 +168,8 @@ class TAppCore final : private IMessageNotifier {
   std::function<void()> FOnDevicesChanged;
   TMessageList FMessages;
   TMainSyncQueue FQueue;
-  TNullDataSampler FSampler;
+  // Outlives the sessions, whose links it keeps.
+  std::unique_ptr<TORB_MultiSampler> FSampler;
   TSystemConnectionEnvironment FMachine;
   TDeviceFactory FDevices;
   std::shared_ptr<TEvent> FReceiveEvent;

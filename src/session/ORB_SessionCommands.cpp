@@ -213,8 +213,8 @@ void TQMSessionItem::ApplyCalibration(const TCalibrationData& data) {
     Queue(swLTVCalibration, 0);
     TQMSessionItem* ltvSession = FLTVonly ? this : FLinkedSession;
     if (ltvSession != nullptr && FLTV_DM->AddLogStrings()) {
-      FServices.Sampler->UpdateSession(ltvSession->FIndex, ltvSession->FIsCopy,
-                                       kSamplerLTVCalibration, "");
+      ltvSession->FSamplerLink->UpdateSession(ltvSession->FIndex, ltvSession->FIsCopy,
+                                              kSamplerLTVCalibration, "");
     }
     if (++FCalibrationsApplied > 1) AddInfo(96, 0, "LTV calibration changed");
   }
@@ -297,7 +297,7 @@ void TQMSessionItem::TakeOHRReport(std::string_view line) {
   if (!changed) return;
   Queue(swOHRData, 0);
   if (FORC_DM->AddLogStrings()) {
-    FServices.Sampler->UpdateSession(FIndex, false, kSamplerOHRData, "");
+    FSamplerLink->UpdateSession(FIndex, false, kSamplerOHRData, "");
   }
   UpdateNominalFrequencies();
   if (FOHRSettingsSet) AddInfo(101, 0, "OHR Data changed");
@@ -385,6 +385,7 @@ uint32_t TQMSessionItem::GetSerialNumber() {
     if (FSerialNumberOk) UpdateNominalFrequencies();
   }
   if (FLinkedSession != nullptr) FLinkedSession->FSerialNumber = FSerialNumber;
+  MarkSamplerInfoStale();
   return FSerialNumber;
 }
 

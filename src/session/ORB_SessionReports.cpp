@@ -313,11 +313,11 @@ void TQMSessionItem::ActOnHeader(uint16_t header, std::string_view line, std::st
       FReferenceClockError = true;
       FPLLError = false;
       FORC_DM->SetPLLError(false);
-      FServices.Sampler->UpdateSession(FIndex, false, kSamplerReferenceClock, line);
+      FSamplerLink->UpdateSession(FIndex, false, kSamplerReferenceClock, line);
       AddError(header, 0, report());
       break;
     case 0x7FFF:
-      FServices.Sampler->UpdateSession(FIndex, false, kSamplerDeviceError, line);
+      FSamplerLink->UpdateSession(FIndex, false, kSamplerDeviceError, line);
       FPLLError = true;
       FPLLokCount = 0;
       FORC_DM->SetPLLError(true);
@@ -325,7 +325,7 @@ void TQMSessionItem::ActOnHeader(uint16_t header, std::string_view line, std::st
       break;
     default:
       if (header >= 0x7F00 && header <= 0x7FFE) {
-        FServices.Sampler->UpdateSession(FIndex, false, kSamplerDeviceError, line);
+        FSamplerLink->UpdateSession(FIndex, false, kSamplerDeviceError, line);
         AddError(header, 0, report());
       } else {
         AddInfo(header, 0, report());
@@ -344,7 +344,7 @@ void TQMSessionItem::TakeTimestamp(uint16_t header, std::string_view text) {
   FBufNo7015 = text;
   // 0x7015 counts whole seconds, 0x7016 tenths: both go on in tenths.
   const int64_t tenths = header == 0x7015 ? value * 10 : value;
-  FServices.Sampler->AddTimeStamp(FIndex, false, tenths);
+  FSamplerLink->AddTimeStamp(FIndex, false, tenths);
   FORC_DM->AddTimeStamp(tenths);
   if (IsRawMode() && FWaitRawTimestamp && FIntervalMs > 0 && FDeviceMs >= 0 &&
       FDeviceMs % FIntervalMs == 0) {
@@ -477,7 +477,7 @@ void TQMSessionItem::SetDataHeader(uint16_t value, bool announce, bool from7020)
       (!hadHeader || previous.FHeader != header.FHeader)) {
     FORC_DM->SetNewHeader(value);
   } else if (FMode != oldMode) {
-    FServices.Sampler->UpdateSession(FIndex, false, kSamplerHeaderChanged, "");
+    FSamplerLink->UpdateSession(FIndex, false, kSamplerHeaderChanged, "");
   }
   FOldHeader = value;
 }

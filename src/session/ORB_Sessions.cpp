@@ -21,13 +21,14 @@ constexpr int kSamplerReconnected = 16;
 TQMSessionItem::TQMSessionItem(const TSessionServices& services, int aLogId, TOnSessionMsg aOnMsg,
                                TOnSessionUpdate aOnUpdate, int aIndex)
     : TSessionItem(aLogId, std::move(aOnMsg), std::move(aOnUpdate), aIndex, false),
-      FServices(services) {
+      FServices(services),
+      FSamplerLink(std::make_unique<TSamplerLink>(*services.Sampler, *this)) {
   SetDbgTag("TQMSessionItem");
   FMultiId = FServices.Sources->Multi_AddSource();
   FORC_DM = std::make_shared<TORC_DataManagement>(aLogId, aIndex, false, *FServices.Options);
   FLTV_DM = std::make_shared<TLTV_DataManagement>(aLogId, aIndex, false, *FServices.Options);
-  FORC_DM->SetSampler(FServices.Sampler);
-  FLTV_DM->SetSampler(FServices.Sampler);
+  FORC_DM->SetSampler(FSamplerLink.get());
+  FLTV_DM->SetSampler(FSamplerLink.get());
   FORC_DM->SetMultiId(FMultiId);
   FLTV_DM->SetMultiId(FMultiId);
   ConnectStores();
@@ -42,6 +43,7 @@ TQMSessionItem::TQMSessionItem(const TSessionServices& services, int aLogId, TOn
 TQMSessionItem::TQMSessionItem(TCopyTag, TQMSessionItem& parent)
     : TSessionItem(parent.FLogId, parent.FOnMsg, parent.FOnUpdate, parent.FIndex, true),
       FServices(parent.FServices),
+      FSamplerLink(std::make_unique<TSamplerLink>(*parent.FServices.Sampler, *this)),
       FMultiId(parent.FMultiId),
       FORC_DM(parent.FORC_DM),
       FLTV_DM(parent.FLTV_DM),
@@ -59,12 +61,14 @@ std::unique_ptr<TQMSessionItem> TQMSessionItem::CopyLTVPart(TQMSessionItem& pare
   std::unique_ptr<TQMSessionItem> copy(new TQMSessionItem(TCopyTag{}, parent));
   parent.FLinkedSession = copy.get();
   parent.FLTV_DM->SetSessIsCopy(true);
+  parent.FLTV_DM->SetSampler(copy->FSamplerLink.get());
   copy->Log(".CopyLTVPart");
   return copy;
 }
 
 TQMSessionItem::~TQMSessionItem() {
   if (FIsCopy) {
+    FLTV_DM->SetSampler(FLinkedSession != nullptr ? FLinkedSession->FSamplerLink.get() : nullptr);
     if (FLinkedSession != nullptr) FLinkedSession->FLinkedSession = nullptr;
     FLTV_DM->SetSessIsCopy(false);
     return;
@@ -98,10 +102,24 @@ void TQMSessionItem::ConnectStores() {
     });
   }
   FORC_DM->SetOnReset([queue](int code, TDataManagement*) { queue(swDataReset, code, 0); });
-  FORC_DM->SetOnChannelCount([queue](int code, int n) { queue(swChannelCount, code, n); });
-  FORC_DM->SetOnODICount([queue](int code, int n) { queue(swODICards, code, n); });
+  FORC_DM->SetOnChannelCount([this, queue](int code, int n) {
+    MarkSamplerInfoStale();
+    queue(swChannelCount, code, n);
+  });
+  FORC_DM->SetOnODICount([this, queue](int code, int n) {
+    MarkSamplerInfoStale();
+    queue(swODICards, code, n);
+  });
   FLTV_DM->SetOnReset([queue](int code, TDataManagement*) { queue(swDataResetLTV, code, 0); });
-  FLTV_DM->SetOnChannelCount([queue](int code, int n) { queue(swLTVChannels, code, n); });
+  FLTV_DM->SetOnChannelCount([this, queue](int code, int n) {
+    MarkSamplerInfoStale();
+    queue(swLTVChannels, code, n);
+  });
+}
+
+void TQMSessionItem::MarkSamplerInfoStale() {
+  FSamplerLink->MarkStale();
+  if (FLinkedSession != nullptr) FLinkedSession->FSamplerLink->MarkStale();
 }
 
 TDataManagement* TQMSessionItem::DataManagement() const {
@@ -239,7 +257,7 @@ void TQMSessionItem::CloseDevice(bool /*stopServer: no local data server yet*/) 
 }
 
 void TQMSessionItem::Closed() {
-  FServices.Sampler->UpdateSession(FIndex, false, kSamplerClosed, "");
+  FSamplerLink->UpdateSession(FIndex, false, kSamplerClosed, "");
   FDeviceRequest = TDeviceRequest::None;
   Update();
 }
@@ -383,7 +401,7 @@ void TQMSessionItem::ActOnResult(TMultiCode code, const std::string& text) {
     case mcReconnected:
       Log(".GetReport: Reconnected");
       AddError(31, 0, text);
-      FServices.Sampler->UpdateSession(FIndex, false, kSamplerReconnected, "");
+      FSamplerLink->UpdateSession(FIndex, false, kSamplerReconnected, "");
       FReferenceClockError = false;
       break;
     case mcOverflow:

@@ -27,6 +27,7 @@
 #include "protocol/QM_Header.h"
 #include "protocol/QM_Report.h"
 #include "session/App_Sessions.h"
+#include "session/ORB_SamplerLink.h"
 #include "session/ORB_SessionKeys.h"
 #include "sources/QM_SourceList.h"
 
@@ -68,6 +69,11 @@ class TQMSessionItem final : public TSessionItem {
   TLTV_DataManagement& LTV_DM() const { return *FLTV_DM; }
   int MultiId() const { return FMultiId; }
   TQMSessionItem* LinkedSession() const { return FLinkedSession; }
+  // The session's and its stores' way to the multi-sampler.
+  TSamplerLink& SamplerLink() const { return *FSamplerLink; }
+  // What a log file states of this session (ORB_SamplerLink.cpp); only the
+  // thread that owns the session.
+  TLogSourceInfo LogSourceInfo() const;
   int64_t DeviceMs() const { return FDeviceMs; }
   // A copy answers with its parent's.
   TDateTime ORCDateTime() const;
@@ -238,7 +244,12 @@ class TQMSessionItem final : public TSessionItem {
   void SetDeviceTime(int64_t deviceMs);
   bool IsDemo() const { return FOpenString == "DemoData"; }
 
+  // The session's own and the copy's sampler links are stale.
+  void MarkSamplerInfoStale();
+
   const TSessionServices FServices;
+  // Outlives the stores' use of it: the destructor takes it from them first.
+  std::unique_ptr<TSamplerLink> FSamplerLink;
   int FMultiId = -1;
   // Shared with the copy, so neither outlives the other's use of them.
   std::shared_ptr<TORC_DataManagement> FORC_DM;
