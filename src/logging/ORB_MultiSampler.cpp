@@ -177,6 +177,14 @@ void TORB_MultiSampler::SetAddHeader(int dIndex, bool Value) {
   LogDefinitionsChanged(-1, false);
 }
 
+int TORB_MultiSampler::FindDefinition(const std::string& fileName) const {
+  std::lock_guard lock(FLockObj);
+  for (const auto& definition : FDefinitionList) {
+    if (definition && definition->LogDef->FileName() == fileName) return definition->DefIndex;
+  }
+  return -1;
+}
+
 int TORB_MultiSampler::DefinitionCount() const {
   std::lock_guard lock(FLockObj);
   return static_cast<int>(std::count_if(FDefinitionList.begin(), FDefinitionList.end(),

@@ -58,6 +58,8 @@ class TORB_MultiSampler final : public IDataSampler {
   void SetEnabled(int dIndex, bool Value, const std::string& reason = "");
   void SetAddHeader(int dIndex, bool Value);
   int DefinitionCount() const;
+  // The definition that writes `fileName`; -1 when none does.
+  int FindDefinition(const std::string& fileName) const;
   bool LogFileActive() const;
   void ReadSettings(TAppSettings& Settings);
   void SaveSettings(TAppSettings& Settings) const;
