@@ -197,8 +197,17 @@ bool TORB_MultiSampler::LogFileActive() const {
                      [](const auto& d) { return d && d->LogDef->Enabled(); });
 }
 
-void TORB_MultiSampler::ReadSettings(TAppSettings& Settings) {
-  for (auto& definition : ReadLogDefinitions(Settings)) AddDefinition(std::move(definition));
+void TORB_MultiSampler::ReadSettings(TAppSettings& Settings, const fs::path& logRoot) {
+  for (auto& definition : ReadLogDefinitions(Settings)) {
+    const fs::path name(definition->FileName());
+    std::error_code code;
+    if (name.has_parent_path() && !fs::is_directory(name.parent_path(), code) &&
+        !fs::create_directories(name.parent_path(), code)) {
+      LogErrorText(FLogId, "Invalid log file path=" + name.parent_path().string());
+      definition->SetFileName((logRoot / name.filename()).string());
+    }
+    AddDefinition(std::move(definition));
+  }
 }
 
 void TORB_MultiSampler::SaveSettings(TAppSettings& Settings) const {

@@ -144,7 +144,7 @@ int TAppCore::RestoreSessions() {
 }
 
 void TAppCore::RestoreLogDefinitions() {
-  FSampler->ReadSettings(FSettings);
+  FSampler->ReadSettings(FSettings, FSettings.LogRootFolder());
   for (const TSlot& slot : FSlots) {
     if (!slot.Session) continue;
     const int lc1 = slot.Session->LinCombChannel(1);
