@@ -94,8 +94,13 @@ void ExpectNoFillers(const TLogFile& log, const std::string& name, size_t from) 
 // (a phase column: 26 characters, right-aligned).
 std::vector<double> PhaseSteps(const TLogFile& log, const std::string& name) {
   constexpr size_t kWidth = 26;
-  const size_t end = log.Titles.find(name) + name.size();
   std::vector<double> steps;
+  const size_t title = log.Titles.find(name);
+  if (title == std::string::npos || title + name.size() < kWidth) {
+    ADD_FAILURE() << "no column " << name << "\n" << log.Titles;
+    return steps;
+  }
+  const size_t end = title + name.size();
   double last = 0;
   for (size_t n = 0; n < log.Data.size(); ++n) {
     std::string_view text = std::string_view(log.Data[n]).substr(end - kWidth, kWidth);
