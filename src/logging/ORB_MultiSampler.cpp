@@ -381,10 +381,19 @@ void TORB_MultiSampler::LogDefinitionsChanged(int sIndex, bool sCopy) {
     const TSession* mainSession =
         main != nullptr ? FindSession(main->Source(), main->SourceCopy()) : nullptr;
     const double a = mainSession != nullptr ? mainSession->Session->IntervalMs() : 1000;
+    // Every factor of a definition depends on its main source's interval, so
+    // a change of one source renews all of them.
+    bool touched = false;
+    for (int n = 0; n < logDef.GetCount() && !touched; ++n) {
+      const TSimpleLogDefinition& source = *logDef.GetDefinition(n);
+      const TSession* session = FindSession(source.Source(), source.SourceCopy());
+      touched = session != nullptr && concerned(*session);
+    }
+    if (!touched) continue;
     for (int n = 0; n < logDef.GetCount(); ++n) {
       TSimpleLogDefinition& source = *logDef.GetDefinition(n);
       TSession* session = FindSession(source.Source(), source.SourceCopy());
-      if (session == nullptr || !concerned(*session)) continue;
+      if (session == nullptr) continue;
       const double b = std::max(1, session->Session->IntervalMs());
       source.SetReportFactor(a / b);
       LogLazy([&] {
@@ -512,21 +521,36 @@ void TORB_MultiSampler::CheckLogging(TSession& session, TSamplerStringClass aCla
     const int dIndex = session.Items[i].DefIndex;
     TDefinition* definition = FDefinitionList[static_cast<size_t>(dIndex)].get();
     if (definition == nullptr || !definition->LogDef->Enabled()) continue;
-    const TLogDefinition& logDef = *definition->LogDef;
-    bool ready = logDef.GetCount() > 0;
-    for (int n = 0; n < logDef.GetCount() && ready; ++n) {
-      const TSimpleLogDefinition& source = *logDef.GetDefinition(n);
-      if (source.StringClass() != aClass) continue;
-      TSession* sourceSession = FindSession(source.Source(), source.SourceCopy());
-      ready = sourceSession != nullptr && CheckLogStrings(*sourceSession, n == 0, dIndex, aClass);
+    if (!LineReady(*definition, aClass)) continue;
+    // Lines held back while a counter was behind follow at once, so the file
+    // keeps up with its main source. Every line uses up a report of the main
+    // source, so only its buffer bounds the loop.
+    const TSimpleLogDefinition& main = *definition->LogDef->GetDefinition(0);
+    const TSession* mainSession = FindSession(main.Source(), main.SourceCopy());
+    int64_t more = main.StringClass() == aClass && mainSession != nullptr
+                       ? mainSession->Buffers[static_cast<size_t>(aClass)].Count() / kSlots
+                       : 0;
+    while (GenerateLogStrings(*definition) && more-- > 0 && LineReady(*definition, aClass)) {
     }
-    if (!ready) continue;
-    if (definition->TimeSynchroNeeded && !CheckTimeSynchro(*definition)) {
-      Log(" CheckTimeSynchro missing strings");
-      continue;
-    }
-    GenerateLogStrings(*definition);
   }
+}
+
+bool TORB_MultiSampler::LineReady(TDefinition& definition, TSamplerStringClass aClass) {
+  const TLogDefinition& logDef = *definition.LogDef;
+  bool ready = logDef.GetCount() > 0;
+  for (int n = 0; n < logDef.GetCount() && ready; ++n) {
+    const TSimpleLogDefinition& source = *logDef.GetDefinition(n);
+    if (source.StringClass() != aClass) continue;
+    TSession* sourceSession = FindSession(source.Source(), source.SourceCopy());
+    ready = sourceSession != nullptr &&
+            CheckLogStrings(*sourceSession, n == 0, definition.DefIndex, aClass);
+  }
+  if (!ready) return false;
+  if (definition.TimeSynchroNeeded && !CheckTimeSynchro(definition)) {
+    Log(" CheckTimeSynchro missing strings");
+    return false;
+  }
+  return true;
 }
 
 bool TORB_MultiSampler::CheckLogStrings(TSession& session, bool isMain, int dIndex,
@@ -612,7 +636,7 @@ bool TORB_MultiSampler::CheckTimeSynchro(TDefinition& definition) {
   return true;
 }
 
-void TORB_MultiSampler::GenerateLogStrings(TDefinition& definition) {
+bool TORB_MultiSampler::GenerateLogStrings(TDefinition& definition) {
   const TLogDefinition& logDef = *definition.LogDef;
   if (definition.TimeSynchroNeeded && !definition.File.IsOpen()) {
     for (int n = 0; n < logDef.GetCount(); ++n) {
@@ -635,9 +659,10 @@ void TORB_MultiSampler::GenerateLogStrings(TDefinition& definition) {
       Restart(definition, "File size reached");
     }
   }
-  if (!definition.File.IsOpen() && !OpenFile(definition)) return;
+  if (!definition.File.IsOpen() && !OpenFile(definition)) return false;
   GetSampleData(definition);
   WriteLine(definition, definition.Line);
+  return true;
 }
 
 void TORB_MultiSampler::GetSampleData(TDefinition& definition) {

@@ -97,9 +97,13 @@ class TORB_MultiSampler final : public IDataSampler {
   void LogDefinitionsChanged(int sIndex, bool sCopy);
   void UpdateTimeSynchro();
   void CheckLogging(TSession& session, TSamplerStringClass aClass);
+  // Every source of the class has what the next line needs, and the
+  // counters are level.
+  bool LineReady(TDefinition& definition, TSamplerStringClass aClass);
   bool CheckLogStrings(TSession& session, bool isMain, int dIndex, TSamplerStringClass aClass);
   bool CheckTimeSynchro(TDefinition& definition);
-  void GenerateLogStrings(TDefinition& definition);
+  // False when no file could be opened for the line.
+  bool GenerateLogStrings(TDefinition& definition);
   void GetSampleData(TDefinition& definition);
   int64_t GetNextDataIndex(TSession& session, TMultiProtocolItem& item);
   void SetLogDone(TSession& session, TMultiProtocolItem& logged, double n);
