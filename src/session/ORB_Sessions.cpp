@@ -29,6 +29,9 @@ TQMSessionItem::TQMSessionItem(const TSessionServices& services, int aLogId, TOn
   FLTV_DM = std::make_shared<TLTV_DataManagement>(aLogId, aIndex, false, *FServices.Options);
   FORC_DM->SetSampler(FSamplerLink.get());
   FLTV_DM->SetSampler(FSamplerLink.get());
+  // The counter's strings go to the sampler from the first report; the
+  // store builds only the kinds a log definition asks for.
+  FORC_DM->SetAddLogStrings(true);
   FORC_DM->SetMultiId(FMultiId);
   FLTV_DM->SetMultiId(FMultiId);
   ConnectStores();
