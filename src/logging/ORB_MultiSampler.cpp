@@ -360,14 +360,17 @@ void TORB_MultiSampler::LogDefinitionsChanged(int sIndex, bool sCopy) {
     if (!definition) continue;
     const TLogDefinition& logDef = *definition->LogDef;
     if (!logDef.Enabled()) continue;
+    if (sIndex != -1 && !HasSource(*definition, sIndex, sCopy)) continue;
     const TSimpleLogDefinition* main = logDef.GetDefinition(0);
     const TSession* mainSession =
         main != nullptr ? FindSession(main->Source(), main->SourceCopy()) : nullptr;
     const double a = mainSession != nullptr ? mainSession->Session->IntervalMs() : 1000;
     for (int n = 0; n < logDef.GetCount(); ++n) {
       TSimpleLogDefinition& source = *logDef.GetDefinition(n);
+      // Every source of the definition: a new interval of the main source
+      // changes the factors of the others too.
       TSession* session = FindSession(source.Source(), source.SourceCopy());
-      if (session == nullptr || !concerned(*session)) continue;
+      if (session == nullptr) continue;
       const double b = std::max(1, session->Session->IntervalMs());
       source.SetReportFactor(a / b);
       LogLazy([&] {

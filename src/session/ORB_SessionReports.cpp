@@ -425,6 +425,7 @@ void TQMSessionItem::SetDataHeader(uint16_t value, bool announce, bool from7020)
   const TQMHeader header(value);
   const bool hadHeader = FDataHeader.has_value();
   const TQMHeader previous = hadHeader ? *FDataHeader : TQMHeader();
+  const int previousIntervalMs = FIntervalMs;
   FDataHeader = header;
   if (!header.FModeValid) AddError(12, 0, "Device reports invalid mode");
   if (!header.FIntervalIndexValid) AddError(12, 0, "Device reports invalid interval");
@@ -472,6 +473,12 @@ void TQMSessionItem::SetDataHeader(uint16_t value, bool announce, bool from7020)
     FORC_DM->PhaseDiffResetted();
     AddInfo(16, 0, "Phase difference resetted");
     Queue(swPhaseDiffReset, 0);
+  }
+  if (!hadHeader && FIntervalMs != previousIntervalMs) {
+    // The first header of a run tells the real interval; the sampler took
+    // the stored one for its report factors. (The store announces only
+    // changes of a header it knew.)
+    FSamplerLink->UpdateSession(FIndex, false, kSamplerHeaderChanged, "");
   }
   if (header.FModeValid && header.FIntervalIndexValid &&
       (!hadHeader || previous.FHeader != header.FHeader)) {

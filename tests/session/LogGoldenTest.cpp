@@ -72,6 +72,9 @@ struct TGoldenCase {
   // Keys of ORB_App.ini beyond the sessions' open strings: options,
   // session settings, log definitions.
   std::string Settings;
+  // The sessions' intervals as the last run saved them; without, the
+  // sessions learn them from their first reports.
+  bool StoredIntervals = true;
 };
 
 void PrintTo(const TGoldenCase& golden, std::ostream* os) { *os << golden.Name; }
@@ -96,8 +99,9 @@ class LogGoldenTest : public ::testing::TestWithParam<TGoldenCase> {
       // The replay waits one interval after each data report.
       ini += prefix + "OpenString=" + path.string() + " WAIT_INTERVAL\r\n";
       ini += prefix + "ConnectionType=4\r\n";
-      // As saved by the last run with this counter.
-      ini += prefix + "Interval=" + IntToText(golden.Sessions[n].IntervalMs) + "\r\n";
+      if (golden.StoredIntervals) {
+        ini += prefix + "Interval=" + IntToText(golden.Sessions[n].IntervalMs) + "\r\n";
+      }
     }
     std::string settings = golden.Settings;
     for (size_t at = settings.find("<folder>"); at != std::string::npos;
@@ -251,6 +255,15 @@ std::string Simple(int n, int session, uint32_t types, const std::string& channe
 
 const std::string kDeviceTime = "LogTimeSourceORC=True\r\nDecSepLog=.\r\n";
 
+const std::vector<TRecording> kTwoRates = {TRecording{0x0600, 100, 30},
+                                           TRecording{0x0900, 1000, 3, {10e6 - 0.5}}};
+const std::string kTwoRatesDefinitions =
+    "Log_DefsCount=2\r\n" +
+    Definition(1, "<folder>/logs/Freq_AB_1.txt", 2,
+               Simple(1, 0, 0x2, "1") + Simple(2, 1, 0x2, "1")) +
+    Definition(2, "<folder>/logs/Freq_BA_2.txt", 2,
+               Simple(1, 1, 0x2, "1") + Simple(2, 0, 0x2, "11"));
+
 INSTANTIATE_TEST_SUITE_P(
     Log, LogGoldenTest,
     ::testing::Values(
@@ -263,13 +276,10 @@ INSTANTIATE_TEST_SUITE_P(
                 Definition(1, "<folder>/logs/PhaseFreq_A_1.txt", 1, Simple(1, 0, 0x3, "101"))},
         // A at 100 ms and B at 1 s: with A first B repeats its report, with
         // B first every tenth report of A is taken.
-        TGoldenCase{"TwoRates",
-                    {TRecording{0x0600, 100, 30}, TRecording{0x0900, 1000, 3, {10e6 - 0.5}}},
-                    kDeviceTime + "Log_DefsCount=2\r\n" +
-                        Definition(1, "<folder>/logs/Freq_AB_1.txt", 2,
-                                   Simple(1, 0, 0x2, "1") + Simple(2, 1, 0x2, "1")) +
-                        Definition(2, "<folder>/logs/Freq_BA_2.txt", 2,
-                                   Simple(1, 1, 0x2, "1") + Simple(2, 0, 0x2, "11"))},
+        TGoldenCase{"TwoRates", kTwoRates, kDeviceTime + kTwoRatesDefinitions},
+        // The same on a first run: the report factors follow the intervals
+        // the first reports tell.
+        TGoldenCase{"TwoRatesFirstRun", kTwoRates, kDeviceTime + kTwoRatesDefinitions, false},
         // Phase of channel 1 and the frequencies of two virtual channels of
         // the same counter: both parts start with the same report.
         TGoldenCase{"StandardAndVirtual",
