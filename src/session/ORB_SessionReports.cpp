@@ -369,6 +369,11 @@ void TQMSessionItem::TakeData(uint16_t header, std::string_view line,
     Queue(swPPI, FPPI);
   }
   FPPIcmdSent = false;
+  // The date of the files that log this report (and of their new day).
+  const TDateTime deviceTime =
+      std::isnan(FORCDateTimeStart.Days) ? FORCDateTimeStart : FORCDateTime;
+  FSamplerLink->SetDeviceDateTime(deviceTime);
+  if (FLinkedSession != nullptr) FLinkedSession->FSamplerLink->SetDeviceDateTime(deviceTime);
   if (!std::isnan(FORCDateTimeStart.Days)) {
     FORCtimeText.clear();
     AppendDateTimeFormatted(FORCtimeText, FServices.Options->Current()->LogTimeFormat,

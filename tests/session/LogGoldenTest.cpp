@@ -75,22 +75,21 @@ struct TGoldenCase {
   // The sessions' intervals as the last run saved them; without, the
   // sessions learn them from their first reports.
   bool StoredIntervals = true;
+  // The computer's clock at the start (local time = UTC here).
+  TDateTimeParts Start{2026, 12, 9, 10, 15, 20, 600};
 };
 
 void PrintTo(const TGoldenCase& golden, std::ostream* os) { *os << golden.Name; }
 
 class LogGoldenTest : public ::testing::TestWithParam<TGoldenCase> {
  protected:
-  LogGoldenTest() {
-    TDateTime start;
-    TryEncodeDateTime({2026, 12, 9, 10, 15, 20, 600}, start);
-    clock.SetUtc(start);
-  }
-
   // Writes the recordings and the settings, restores the sessions and
   // their log definitions in a core, and replays until every file has
   // ended and its session is closed.
   void Replay(const TGoldenCase& golden) {
+    TDateTime start;
+    ASSERT_TRUE(TryEncodeDateTime(golden.Start, start));
+    clock.SetUtc(start);
     std::string ini = "INI_Version=6\r\nSessionCount=" + IntToText(golden.Sessions.size()) + "\r\n";
     for (size_t n = 0; n < golden.Sessions.size(); ++n) {
       const fs::path path = folder / ("rec" + IntToText(n) + "_QM_ReportData.txt");
@@ -289,6 +288,14 @@ INSTANTIATE_TEST_SUITE_P(
                         "Session_0_V_2_Factors=0;0;2;\r\nLog_DefsCount=1\r\n" +
                         Definition(1, "<folder>/logs/PhaseFreqAbsV_AA_1.txt", 2,
                                    Simple(1, 0, 0x1, "1") + Simple(2, 0, 0x800, "11", 3))},
+        // The device time passes midnight before the computer's clock: its
+        // date names the files and starts the next one.
+        TGoldenCase{"NewDay",
+                    {TRecording{0x0600, 100, 15, {10e6}}},
+                    kDeviceTime + "Log_DefsCount=1\r\n" +
+                        Definition(1, "<folder>/logs/Phase_A_1.txt", 1, Simple(1, 0, 0x1, "1")),
+                    true,
+                    {2026, 12, 9, 23, 59, 58, 600}},
         // Frequency of channel 2 and the second of two digital-input cards.
         TGoldenCase{
             "DigitalInputs",
