@@ -226,12 +226,12 @@ std::string ChannelNames(int n, const std::string& names) {
   return "Session_" + IntToText(n) + "_Names=" + names + "\r\n";
 }
 
-// A log definition's keys; `sources` are the "Simple" keys after the prefix.
+// The keys of log definition n with `sources` sources, whose keys `simple`
+// holds one a line without the definition's prefix.
 std::string Definition(int n, const std::string& file, int sources, const std::string& simple,
                        const std::string& extra = "") {
   const std::string p = "Log_" + IntToText(n) + "_";
   std::string keys = p + "Count=" + IntToText(sources) + "\r\n" + p + "FileName=" + file + "\r\n";
-  // Each "Simple" line comes without the definition prefix.
   size_t start = 0;
   while (start < simple.size()) {
     const size_t end = simple.find('\n', start);
