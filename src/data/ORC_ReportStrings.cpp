@@ -133,8 +133,12 @@ void TORC_DataManagement::GenerateSamplerStrings() {
         {ltVirtualPhasePrev, tmPhasePredecessor, kPhaseWidth, &FSamplerVirtualPhasePrevValuesString,
          "PhasePrev"},
     };
+    // Before the first frequency a virtual frequency would be a sum of
+    // zeros, logged as if measured: no string, as for the plain ones.
+    const bool noFrequency = FFrequency[0] == 0;
     for (const auto& kind : kinds) {
       if (!IsLogTypeNeeded(kind.bit)) continue;
+      if (noFrequency && (kind.mode == tmFreqAbs || kind.mode == tmFreqRel)) continue;
       for (int k = 1; k <= virtualCount; ++k) {
         FColumnText.clear();
         AppendModeText(FColumnText, kind.mode, true, k, log);

@@ -4,11 +4,13 @@
 // and what the sampler needs to know of a session.
 
 #include <cstdint>
+#include <limits>
 #include <mutex>
 #include <string>
 #include <vector>
 
 #include "logging/LogFileFormat.h"
+#include "platform/DateTime.h"
 
 namespace orb {
 
@@ -81,6 +83,9 @@ class ISamplerSession {
   virtual bool IsSensor() const = 0;
   virtual int IntervalMs() const = 0;
   virtual int64_t SerialNumber() const = 0;  // -1 unknown
+  // The device's date-time of the report the session hands over now; NaN
+  // while unknown (no device time, a sensor).
+  virtual TDateTime DeviceDateTime() const { return {std::numeric_limits<double>::quiet_NaN()}; }
   virtual TLogSourceInfo LogSourceInfo() const = 0;
   // The log types the sampler needs from the session's store.
   virtual void SetSamplerLogTypes(uint32_t types) = 0;

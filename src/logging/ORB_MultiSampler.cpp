@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "logging/LogUnit.h"
+#include "platform/DateTime.h"
 #include "platform/DateTimeFormat.h"
 #include "platform/NumberFormat.h"
 #include "session/App_Settings.h"
@@ -20,6 +21,14 @@ constexpr int kSlots = kReportStringSlots;
 
 bool Synchronisable(TSamplerStringClass aClass) {
   return aClass == sscStandard || aClass == sscVirtual;
+}
+
+// The day of a date-time taken to the millisecond, as its texts show it: a
+// device time of midnight may lie a rounding error before it.
+int64_t DayOf(TDateTime value) {
+  constexpr int64_t kMsPerDay = 86'400'000;
+  const int64_t ms = DateTimeToUnixMs(value);
+  return ms / kMsPerDay - (ms % kMsPerDay < 0 ? 1 : 0);
 }
 
 // The decimal separator the numbers of a line use; 0 when it has none.
@@ -377,21 +386,15 @@ void TORB_MultiSampler::LogDefinitionsChanged(int sIndex, bool sCopy) {
     if (!definition) continue;
     const TLogDefinition& logDef = *definition->LogDef;
     if (!logDef.Enabled()) continue;
+    if (sIndex != -1 && !HasSource(*definition, sIndex, sCopy)) continue;
     const TSimpleLogDefinition* main = logDef.GetDefinition(0);
     const TSession* mainSession =
         main != nullptr ? FindSession(main->Source(), main->SourceCopy()) : nullptr;
     const double a = mainSession != nullptr ? mainSession->Session->IntervalMs() : 1000;
-    // Every factor of a definition depends on its main source's interval, so
-    // a change of one source renews all of them.
-    bool touched = false;
-    for (int n = 0; n < logDef.GetCount() && !touched; ++n) {
-      const TSimpleLogDefinition& source = *logDef.GetDefinition(n);
-      const TSession* session = FindSession(source.Source(), source.SourceCopy());
-      touched = session != nullptr && concerned(*session);
-    }
-    if (!touched) continue;
     for (int n = 0; n < logDef.GetCount(); ++n) {
       TSimpleLogDefinition& source = *logDef.GetDefinition(n);
+      // Every source of the definition: a new interval of the main source
+      // changes the factors of the others too.
       TSession* session = FindSession(source.Source(), source.SourceCopy());
       if (session == nullptr) continue;
       const double b = std::max(1, session->Session->IntervalMs());
@@ -652,8 +655,8 @@ bool TORB_MultiSampler::GenerateLogStrings(TDefinition& definition) {
   }
   if (definition.File.IsOpen()) {
     // A new day or a full file starts the next file.
-    const TDateTime now = Now();
-    if (static_cast<int64_t>(now.Days) != static_cast<int64_t>(definition.FileDate.Days)) {
+    const TDateTime now = FileTime(definition);
+    if (DayOf(now) != DayOf(definition.FileDate)) {
       Restart(definition, "New Day");
     } else if (logDef.FileSize() > 0 && definition.FileBytes >= logDef.FileSize()) {
       Restart(definition, "File size reached");
@@ -908,6 +911,21 @@ TDateTime TORB_MultiSampler::Now() const {
   return FOptions.Current()->LogTimeZoneSystem ? FClock.NowUtc() : FClock.NowLocal();
 }
 
+TDateTime TORB_MultiSampler::FileTime(const TDefinition& definition) const {
+  // With the device time in the time column, its date also names the files
+  // and starts the next day's file.
+  if (FOptions.Current()->LogTimeSourceORC) {
+    const TSimpleLogDefinition* main = definition.LogDef->GetDefinition(0);
+    const TSession* session =
+        main != nullptr ? FindSession(main->Source(), main->SourceCopy()) : nullptr;
+    const TDateTime device = session != nullptr
+                                 ? session->Session->DeviceDateTime()
+                                 : TDateTime{std::numeric_limits<double>::quiet_NaN()};
+    if (!std::isnan(device.Days)) return device;
+  }
+  return Now();
+}
+
 std::vector<TLogFileSource> TORB_MultiSampler::FileSources(const TDefinition& definition) const {
   std::vector<TLogFileSource> sources;
   const TLogDefinition& logDef = *definition.LogDef;
@@ -921,11 +939,10 @@ std::vector<TLogFileSource> TORB_MultiSampler::FileSources(const TDefinition& de
 
 bool TORB_MultiSampler::OpenFile(TDefinition& definition) {
   const TLogDefinition& logDef = *definition.LogDef;
-  const TDateTime now = Now();
+  const TDateTime now = FileTime(definition);
   std::string error;
   // The numbers of a day count on from the last file of this definition.
-  const auto day = static_cast<int64_t>(now.Days);
-  if (day != static_cast<int64_t>(definition.FileDate.Days)) definition.FileNumber = 1;
+  if (DayOf(now) != DayOf(definition.FileDate)) definition.FileNumber = 1;
   for (int attempt = 0; attempt < 3; ++attempt) {
     definition.FileName = ActualLogFileName(logDef.FileName(), logDef.PrependDate(), now,
                                             FProgramFolder, definition.FileNumber++);

@@ -120,7 +120,10 @@ class TORB_MultiSampler final : public IDataSampler {
   void WriteComment(TDefinition& definition, const std::string& text);
   void AppendTimeColumn(std::string& out, const TDefinition& definition) const;
   void WriteText(TDefinition& definition, const std::string& text);
-  TDateTime Now() const;
+  TDateTime Now() const;  // the computer's clock in the log time zone
+  // The time whose date names a definition's files: the main source's
+  // device time when that is the log time, else Now().
+  TDateTime FileTime(const TDefinition& definition) const;
   std::vector<TLogFileSource> FileSources(const TDefinition& definition) const;
   std::string SessionText(int sIndex, int what, std::string_view text) const;
   bool HasSource(const TDefinition& definition, int sIndex, bool sCopy) const;

@@ -12,6 +12,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <limits>
 #include <mutex>
 #include <string_view>
 
@@ -31,6 +32,9 @@ class TSamplerLink final : public IDataSampler, public ISamplerSession {
   void MarkStale() { FStale.store(true, std::memory_order_release); }
   // Renews the copy; only the thread that owns the session.
   void Refresh();
+  // The device's date-time of the report the session takes now (NaN:
+  // unknown); the session's thread.
+  void SetDeviceDateTime(TDateTime value) { FDeviceDateTime.store(value.Days); }
 
   // ---- The session and its stores to the sampler ----
   void AddStrings(int SessId, bool SessIsCopy, const TReportStrings& Strings) override;
@@ -47,6 +51,7 @@ class TSamplerLink final : public IDataSampler, public ISamplerSession {
   bool IsSensor() const override { return false; }
   int IntervalMs() const override;
   int64_t SerialNumber() const override;
+  TDateTime DeviceDateTime() const override { return {FDeviceDateTime.load()}; }
   TLogSourceInfo LogSourceInfo() const override;
   void SetSamplerLogTypes(uint32_t types) override;
 
@@ -58,6 +63,7 @@ class TSamplerLink final : public IDataSampler, public ISamplerSession {
   IDataSampler& FSampler;
   const TQMSessionItem& FSession;
   std::atomic<bool> FStale{true};
+  std::atomic<double> FDeviceDateTime{std::numeric_limits<double>::quiet_NaN()};
   mutable std::mutex FLockObj;  // leaf: the copy below
   TLogSourceInfo FInfo;
   int64_t FSerialNumber = -1;

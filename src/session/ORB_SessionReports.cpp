@@ -369,6 +369,11 @@ void TQMSessionItem::TakeData(uint16_t header, std::string_view line,
     Queue(swPPI, FPPI);
   }
   FPPIcmdSent = false;
+  // The date of the files that log this report (and of their new day).
+  const TDateTime deviceTime =
+      std::isnan(FORCDateTimeStart.Days) ? FORCDateTimeStart : FORCDateTime;
+  FSamplerLink->SetDeviceDateTime(deviceTime);
+  if (FLinkedSession != nullptr) FLinkedSession->FSamplerLink->SetDeviceDateTime(deviceTime);
   if (!std::isnan(FORCDateTimeStart.Days)) {
     FORCtimeText.clear();
     AppendDateTimeFormatted(FORCtimeText, FServices.Options->Current()->LogTimeFormat,
@@ -425,6 +430,7 @@ void TQMSessionItem::SetDataHeader(uint16_t value, bool announce, bool from7020)
   const TQMHeader header(value);
   const bool hadHeader = FDataHeader.has_value();
   const TQMHeader previous = hadHeader ? *FDataHeader : TQMHeader();
+  const int previousIntervalMs = FIntervalMs;
   FDataHeader = header;
   if (!header.FModeValid) AddError(12, 0, "Device reports invalid mode");
   if (!header.FIntervalIndexValid) AddError(12, 0, "Device reports invalid interval");
@@ -472,6 +478,12 @@ void TQMSessionItem::SetDataHeader(uint16_t value, bool announce, bool from7020)
     FORC_DM->PhaseDiffResetted();
     AddInfo(16, 0, "Phase difference resetted");
     Queue(swPhaseDiffReset, 0);
+  }
+  if (!hadHeader && FIntervalMs != previousIntervalMs) {
+    // The first header of a run tells the real interval; the sampler took
+    // the stored one for its report factors. (The store announces only
+    // changes of a header it knew.)
+    FSamplerLink->UpdateSession(FIndex, false, kSamplerHeaderChanged, "");
   }
   if (header.FModeValid && header.FIntervalIndexValid &&
       (!hadHeader || previous.FHeader != header.FHeader)) {
