@@ -12,12 +12,9 @@
 #include <thread>
 #include <vector>
 
+#include "AppCoreHarness.h"
 #include "logging/App_LogDefinition.h"
 #include "platform/NumberFormat.h"
-#include "session/ORB_AppCore.h"
-#include "session/ORB_ReportThread.h"
-#include "sources/SimulatorCatcher.h"
-#include "support/TempFolder.h"
 
 namespace orb {
 namespace {
@@ -25,18 +22,6 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr uint32_t kPhaseAndFrequency = 0b11;
-
-// Waits (in real time, for the report thread) until `ready` holds; `ready`
-// may move the fake clock and tick the core.
-template <typename Ready>
-bool Eventually(Ready&& ready) {
-  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (!ready()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    std::this_thread::yield();
-  }
-  return true;
-}
 
 // A log file cut into its header (every line that begins with "#"), its
 // column titles (the last header line) and its data lines. A last line
@@ -133,22 +118,8 @@ std::unique_ptr<TLogDefinition> PhaseFreq(const fs::path& file, const std::vecto
   return definition;
 }
 
-class AppCoreLoggingTest : public ::testing::Test {
+class AppCoreLoggingTest : public test::TAppCoreHarness {
  protected:
-  // Lets `ms` of simulated time pass and gives the report thread a pass
-  // over what the simulators made of it before the core ticks.
-  void Step(TAppCore& core, int ms) {
-    const TORB_ReportThread* thread = core.ReportThread();
-    const uint64_t seen = thread != nullptr ? thread->PassCount() : 0;
-    clock.Advance(ms);
-    factory.WaitGenerated();
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(50);
-    while (thread != nullptr && thread->PassCount() < seen + 2 &&
-           std::chrono::steady_clock::now() < end) {
-      std::this_thread::yield();
-    }
-    core.Tick();
-  }
   void RunFor(TAppCore& core, int seconds) {
     for (int step = 0; step < seconds * 10; ++step) Step(core, 100);
   }
@@ -157,7 +128,7 @@ class AppCoreLoggingTest : public ::testing::Test {
   void Settle(TAppCore& core) {
     std::vector<int> last;
     int same = 0;
-    const bool settled = Eventually([&] {
+    const bool settled = test::Eventually([&] {
       const TORB_ReportThread* thread = core.ReportThread();
       const uint64_t seen = thread->PassCount();
       const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(100);
@@ -177,19 +148,6 @@ class AppCoreLoggingTest : public ::testing::Test {
     ASSERT_TRUE(settled);
   }
 
-  std::unique_ptr<TAppCore> NewCore() {
-    TAppCoreServices services;
-    services.Home = folder.Path();
-    services.Clock = &clock;
-    services.Factory = &factory;
-    services.ReceiveEvent = std::make_shared<TEvent>(clock);
-    auto core = std::make_unique<TAppCore>(services);
-    core->SetOnNewMessage([this](const TMessageItem& item) {
-      texts.push_back(std::to_string(item.MsgType) + " " + std::to_string(item.Code) + " " +
-                      item.Text);
-    });
-    return core;
-  }
   // Two simulated counters (4 channels, 1 s), open and running.
   std::unique_ptr<TAppCore> TwoCounters() {
     auto core = NewCore();
@@ -213,19 +171,7 @@ class AppCoreLoggingTest : public ::testing::Test {
     settings.GetVersionFormat();
     return settings;
   }
-  std::vector<std::string> Errors() const {
-    std::vector<std::string> errors;
-    for (const auto& text : texts) {
-      if (text.starts_with("0 ")) errors.push_back(text);
-    }
-    return errors;
-  }
-
-  test::TTempFolder folder;
   const fs::path logFolder = folder / "log";
-  TFakeClock clock;
-  test::TSimulatorCatcher factory;
-  std::vector<std::string> texts;
 };
 
 // One definition with phase and frequency of two counters: one line per

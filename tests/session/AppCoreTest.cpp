@@ -6,71 +6,14 @@
 #include <thread>
 #include <vector>
 
-#include "session/ORB_AppCore.h"
-#include "session/ORB_ReportThread.h"
-#include "sources/SimulatorCatcher.h"
-#include "support/TempFolder.h"
+#include "AppCoreHarness.h"
 
 namespace orb {
 namespace {
 
-// Waits (in real time, for the report thread) until `ready` holds; `ready`
-// may move the fake clock and tick the core.
-template <typename Ready>
-bool Eventually(Ready&& ready) {
-  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (!ready()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    std::this_thread::yield();
-  }
-  return true;
-}
-
-class AppCoreTest : public ::testing::Test {
+class AppCoreTest : public test::TAppCoreHarness {
  protected:
-  // Lets `ms` of simulated time pass and gives the report thread a pass
-  // over what the simulators made of it before the core ticks, so the
-  // sessions' time-outs see the devices' answers as a real run would. The
-  // wait is short: a pass may itself wait for the clock.
-  void Step(TAppCore& core, int ms) {
-    const TORB_ReportThread* thread = core.ReportThread();
-    const uint64_t seen = thread != nullptr ? thread->PassCount() : 0;
-    clock.Advance(ms);
-    factory.WaitGenerated();
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(50);
-    while (thread != nullptr && thread->PassCount() < seen + 2 &&
-           std::chrono::steady_clock::now() < end) {
-      std::this_thread::yield();
-    }
-    core.Tick();
-  }
-
-  std::unique_ptr<TAppCore> NewCore() {
-    TAppCoreServices services;
-    services.Home = folder.Path();
-    services.Clock = &clock;
-    services.Factory = &factory;
-    services.ReceiveEvent = std::make_shared<TEvent>(clock);
-    auto core = std::make_unique<TAppCore>(services);
-    core->SetOnNewMessage([this](const TMessageItem& item) {
-      texts.push_back(std::to_string(item.MsgType) + " " + std::to_string(item.sIndex) + " " +
-                      std::to_string(item.Code) + " " + item.Text);
-    });
-    return core;
-  }
-  std::vector<std::string> Errors() const {
-    std::vector<std::string> errors;
-    for (const auto& text : texts) {
-      if (text.starts_with("0 ")) errors.push_back(text);
-    }
-    return errors;
-  }
   std::string Settings() const { return test::ReadFile(folder / "ORB_App.ini"); }
-
-  test::TTempFolder folder;
-  TFakeClock clock;
-  test::TSimulatorCatcher factory;
-  std::vector<std::string> texts;
 };
 
 // Stored sessions and a new one are opened, the report thread fills the
@@ -91,7 +34,7 @@ TEST_F(AppCoreTest, RunsStoredSessionsAndSavesThemRenumbered) {
     EXPECT_EQ(core->StartUp(), 2);
     ASSERT_NE(core->ReportThread(), nullptr);
 
-    ASSERT_TRUE(Eventually([&] {
+    ASSERT_TRUE(test::Eventually([&] {
       Step(*core, 100);
       return core->Session(0)->ORC_DM().GetNewCount(-1, hsNone) >= 20 &&
              core->Session(2)->ORC_DM().GetNewCount(-1, hsNone) >= 20;
@@ -201,7 +144,7 @@ TEST_F(AppCoreTest, TickClosesWhatTheReportThreadAsksFor) {
   ASSERT_EQ(core->AddSession(path.string(), ctUnknown, error), 0);
   EXPECT_EQ(core->Session(0)->ConnectionType(), ctFile);
   ASSERT_EQ(core->StartUp(), 1);
-  ASSERT_TRUE(Eventually([&] {
+  ASSERT_TRUE(test::Eventually([&] {
     clock.Advance(200);
     core->Tick();
     return !core->Session(0)->IsRunning();

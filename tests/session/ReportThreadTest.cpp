@@ -12,20 +12,10 @@
 #include "session/ORB_ReportThread.h"
 #include "session/ORB_Sessions.h"
 #include "sources/ScriptedSource.h"
+#include "support/Eventually.h"
 
 namespace orb {
 namespace {
-
-// Waits (in real time, for the report thread) until `ready` holds.
-template <typename Ready>
-bool Eventually(Ready&& ready) {
-  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (!ready()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    std::this_thread::yield();
-  }
-  return true;
-}
 
 // A session that hands out `Reports` reports, may throw, and may be held
 // inside GetReport until the test lets it go.
@@ -87,7 +77,8 @@ class ReportThreadTest : public ::testing::Test {
   }
   // The thread has finished pass `passes` and waits `waitMs`.
   static bool WaitsAfter(const TORB_ReportThread& thread, uint64_t passes, int64_t waitMs) {
-    return Eventually([&] { return thread.PassCount() == passes && thread.WaitMs() == waitMs; });
+    return test::Eventually(
+        [&] { return thread.PassCount() == passes && thread.WaitMs() == waitMs; });
   }
 
   TFakeClock clock;
@@ -169,7 +160,7 @@ TEST_F(ReportThreadTest, RemovedSessionIsLeftAndSkipped) {
   removed.Block = true;
   removed.Failure = "gone";
   auto thread = Start({&removed, &other});
-  ASSERT_TRUE(Eventually([&] { return removed.Inside.load(); }));
+  ASSERT_TRUE(test::Eventually([&] { return removed.Inside.load(); }));
 
   std::atomic<bool> calling{false};
   std::atomic<bool> returned{false};
@@ -181,7 +172,7 @@ TEST_F(ReportThreadTest, RemovedSessionIsLeftAndSkipped) {
     returnedWhileInside = removed.Inside.load();
     returned = true;
   });
-  ASSERT_TRUE(Eventually([&] { return calling.load(); }));
+  ASSERT_TRUE(test::Eventually([&] { return calling.load(); }));
   // While the session is held inside GetReport the announcement must wait.
   const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(50);
   while (std::chrono::steady_clock::now() < until) ASSERT_FALSE(returned.load());
@@ -191,7 +182,7 @@ TEST_F(ReportThreadTest, RemovedSessionIsLeftAndSkipped) {
 
   const int calls = removed.Calls;
   const int otherCalls = other.Calls;
-  ASSERT_TRUE(Eventually([&] {
+  ASSERT_TRUE(test::Eventually([&] {
     clock.Advance(100);
     return other.Calls > otherCalls + 2;
   }));
