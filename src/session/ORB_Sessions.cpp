@@ -30,6 +30,9 @@ TQMSessionItem::TQMSessionItem(const TSessionServices& services, int aLogId, TOn
   FORC_DM->SetSampler(FSamplerLink.get());
   FLTV_DM->SetSampler(FSamplerLink.get());
   FORC_DM->SetMultiId(FMultiId);
+  // A counter's values always reach the sampler, which takes the kinds that
+  // its log definitions need (the LTV part waits for its calibration).
+  FORC_DM->SetAddLogStrings(true);
   FLTV_DM->SetMultiId(FMultiId);
   ConnectStores();
   FProfessional = FServices.Professional;
