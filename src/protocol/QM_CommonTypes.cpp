@@ -193,13 +193,19 @@ void AppendPhaseFixed(std::string& out, const Phase& phase, int decimals,
 
 std::string Phase::ToFixedText(const Phase& phase, int decimals, const NumberFormat& format) {
   std::string text;
-  AppendPhaseFixed(text, phase, decimals, format);
-  const size_t wholeEnd = text.find_first_not_of("-0123456789");
-  const size_t wholeLength = wholeEnd == std::string::npos ? text.size() : wholeEnd;
-  const size_t width = static_cast<size_t>(std::max(25 - std::max(decimals, 0), 0));
-  if (wholeLength < width) text.insert(0, width - wholeLength, ' ');
-  if (text.size() > 26) text.resize(26);
+  AppendFixedText(text, phase, decimals, format);
   return text;
+}
+
+void Phase::AppendFixedText(std::string& out, const Phase& phase, int decimals,
+                            const NumberFormat& format) {
+  const size_t start = out.size();
+  AppendPhaseFixed(out, phase, decimals, format);
+  const size_t wholeEnd = out.find_first_not_of("-0123456789", start);
+  const size_t wholeLength = (wholeEnd == std::string::npos ? out.size() : wholeEnd) - start;
+  const size_t width = static_cast<size_t>(std::max(25 - std::max(decimals, 0), 0));
+  if (wholeLength < width) out.insert(start, width - wholeLength, ' ');
+  if (out.size() - start > 26) out.resize(start + 26);
 }
 
 // ---- TQM_ReportStruct ------------------------------------------------------
