@@ -7,6 +7,7 @@
 #include <chrono>
 #include <csignal>
 #include <exception>
+#include <filesystem>
 #include <iostream>
 #include <optional>
 #include <string>
@@ -14,6 +15,8 @@
 #include <vector>
 
 #include "app/Commands.h"
+#include "logging/App_LogDefinition.h"
+#include "logging/LogDefinitionRules.h"
 #include "platform/Files.h"
 #include "protocol/QM_Commands.h"
 #include "protocol/QM_Header.h"
@@ -38,6 +41,8 @@ struct TRunOptions {
   int Seconds = 0;  // 0: until a signal
   bool Record = false;
   bool Quiet = false;
+  std::string LogFile;      // empty: no log of this run
+  std::string ArchiveRoot;  // empty: no archive
 };
 
 // The rate index of an interval; -1 when no rate command has it.
@@ -76,6 +81,41 @@ void StartRecording(TAppCore& core) {
       std::cerr << "orb-cli run: recording of session " << session->Letter()
                 << " failed: " << message << "\n";
     }
+  }
+}
+
+// Phase and frequency of every channel of every counter, as the log
+// definition dialog would set it up; a definition of an earlier run that
+// writes the same file is replaced.
+void DefineRunLog(TAppCore& core, const std::string& file) {
+  constexpr uint32_t kPhaseAndFrequency = (1u << 0) | (1u << 1);
+  TLogEnabledArray channels{};
+  channels[0].fill(true);
+  std::unique_ptr<TLogDefinition> definition;
+  for (int index = 0; index < core.SessionCount(); ++index) {
+    if (core.Session(index) == nullptr) continue;
+    auto source = std::make_unique<TSimpleLogDefinition>(
+        index, channels, LogPanelStringClass(TLogPanelPart::Counter, kPhaseAndFrequency), false,
+        kPhaseAndFrequency);
+    if (definition) {
+      definition->AddDefinition(std::move(source));
+    } else {
+      definition = std::make_unique<TLogDefinition>(std::move(source));
+    }
+  }
+  if (!definition) return;
+  const std::string name = std::filesystem::absolute(file).lexically_normal().string();
+  definition->SetFileName(name);
+  definition->SetPrependDate(false);
+  definition->SetAddHeader(true);
+  definition->SetFileSize(0);
+  definition->SetEnabled(true);
+  TORB_MultiSampler& sampler = core.Sampler();
+  const int existing = sampler.FindDefinition(name);
+  if (existing >= 0) {
+    sampler.ChangeDefinition(existing, std::move(definition));
+  } else {
+    sampler.AddDefinition(std::move(definition));
   }
 }
 
@@ -131,6 +171,16 @@ int Run(const TRunOptions& options) {
     core.AddSession(std::string(kSimulatorName), ctDemoNone, error);
   }
   if (options.Record) StartRecording(core);
+  if (!options.LogFile.empty()) DefineRunLog(core, options.LogFile);
+  if (!options.ArchiveRoot.empty()) {
+    std::string error;
+    if (!core.EnableArchive(std::filesystem::absolute(options.ArchiveRoot), error)) {
+      std::cerr << "orb-cli run: --archive: " << error << "\n";
+      core.ShutDown();
+      core.FlushMessages();
+      return kExitBadArguments;
+    }
+  }
   if (core.StartUp() == 0) {
     core.ShutDown();
     core.FlushMessages();
@@ -165,6 +215,12 @@ void AddRunCommand(CLI::App& app, TCliContext& context) {
       ->check(CLI::NonNegativeNumber);
   run->add_flag("--record", options->Record, "Save the reports of every source to a file");
   run->add_flag("--quiet", options->Quiet, "Print error messages only");
+  run->add_option("--log", options->LogFile,
+                  "Write phase and frequency of every channel of every session to FILE (kept "
+                  "in the settings as a log definition)");
+  run->add_option("--archive", options->ArchiveRoot,
+                  "Archive the binary reports of every session in DIR/<letter> (minute and "
+                  "hourly files)");
   run->callback([options, &context] {
     try {
       context.ExitCode = Run(*options);

@@ -106,6 +106,7 @@ void TQM_FramedDecoder::GetReportStruct(TQM_ReportDevice& device, TQM_ReportStru
     esp->GetReportStruct(device, record);
     return;
   }
+  FReportFresh = false;
   TSourceCodecState& codec = device.Codec();
   std::string_view body;
   if (!(codec.FPacked && NextPackedReport(codec, body))) {
@@ -117,6 +118,7 @@ void TQM_FramedDecoder::GetReportStruct(TQM_ReportDevice& device, TQM_ReportStru
     }
     if (FReport.empty()) return;
     if (CheckHeader(codec, FReport, kColdfireRecordSize, body, record) != QM_No_Err) return;
+    FReportFresh = true;
   }
   ProcessBinReportStruct(codec, FHost, body, record);
   record.SetDeviceMs(device.DeviceMs());

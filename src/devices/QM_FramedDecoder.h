@@ -21,6 +21,9 @@ class TQM_FramedDecoder : public TQM_ReportDecoder {
 
   TQM_Result GetReport(TQM_ReportDevice& device, std::string& report) final;
   void GetReportStruct(TQM_ReportDevice& device, TQM_ReportStruct& record) final;
+  std::string_view LastBinaryReport() const final {
+    return FReportFresh ? std::string_view(FReport) : std::string_view();
+  }
 
  protected:
   // `host` outlives the decoder; `espDecoder` (may be empty) makes the
@@ -50,6 +53,7 @@ class TQM_FramedDecoder : public TQM_ReportDecoder {
   TDecoderFactory FEspDecoder;
   std::string_view FTag;
   std::string FReport;
+  bool FReportFresh = false;  // FReport was read by the last call
 };
 
 }  // namespace orb

@@ -42,6 +42,10 @@ class TQM_ReportDecoder {
   // Decoders of text lines: the line the last report came from, valid until
   // the next call.
   virtual std::string_view LastLine() const { return {}; }
+  // Decoders of binary reports: the report (header and body) that the last
+  // record was read from, empty when the last call read none from the
+  // stream (nothing complete, an error, a further part of a packed report).
+  virtual std::string_view LastBinaryReport() const { return {}; }
 };
 
 class TQM_ReportDevice {

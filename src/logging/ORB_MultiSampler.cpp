@@ -177,6 +177,14 @@ void TORB_MultiSampler::SetAddHeader(int dIndex, bool Value) {
   LogDefinitionsChanged(-1, false);
 }
 
+int TORB_MultiSampler::FindDefinition(const std::string& fileName) const {
+  std::lock_guard lock(FLockObj);
+  for (const auto& definition : FDefinitionList) {
+    if (definition && definition->LogDef->FileName() == fileName) return definition->DefIndex;
+  }
+  return -1;
+}
+
 int TORB_MultiSampler::DefinitionCount() const {
   std::lock_guard lock(FLockObj);
   return static_cast<int>(std::count_if(FDefinitionList.begin(), FDefinitionList.end(),
@@ -189,8 +197,17 @@ bool TORB_MultiSampler::LogFileActive() const {
                      [](const auto& d) { return d && d->LogDef->Enabled(); });
 }
 
-void TORB_MultiSampler::ReadSettings(TAppSettings& Settings) {
-  for (auto& definition : ReadLogDefinitions(Settings)) AddDefinition(std::move(definition));
+void TORB_MultiSampler::ReadSettings(TAppSettings& Settings, const fs::path& logRoot) {
+  for (auto& definition : ReadLogDefinitions(Settings)) {
+    const fs::path name(definition->FileName());
+    std::error_code code;
+    if (name.has_parent_path() && !fs::is_directory(name.parent_path(), code) &&
+        !fs::create_directories(name.parent_path(), code)) {
+      LogErrorText(FLogId, "Invalid log file path=" + name.parent_path().string());
+      definition->SetFileName((logRoot / name.filename()).string());
+    }
+    AddDefinition(std::move(definition));
+  }
 }
 
 void TORB_MultiSampler::SaveSettings(TAppSettings& Settings) const {

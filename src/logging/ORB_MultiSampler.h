@@ -58,8 +58,11 @@ class TORB_MultiSampler final : public IDataSampler {
   void SetEnabled(int dIndex, bool Value, const std::string& reason = "");
   void SetAddHeader(int dIndex, bool Value);
   int DefinitionCount() const;
+  // The definition that writes `fileName`; -1 when none does.
+  int FindDefinition(const std::string& fileName) const;
   bool LogFileActive() const;
-  void ReadSettings(TAppSettings& Settings);
+  // A definition whose folder cannot be created writes into `logRoot`.
+  void ReadSettings(TAppSettings& Settings, const std::filesystem::path& logRoot);
   void SaveSettings(TAppSettings& Settings) const;
   // The sessions that exist; the sampler keeps the pointers until the next
   // call, so a session is handed out of the list before it is freed.

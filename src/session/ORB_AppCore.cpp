@@ -144,7 +144,7 @@ int TAppCore::RestoreSessions() {
 }
 
 void TAppCore::RestoreLogDefinitions() {
-  FSampler->ReadSettings(FSettings);
+  FSampler->ReadSettings(FSettings, FSettings.LogRootFolder());
   for (const TSlot& slot : FSlots) {
     if (!slot.Session) continue;
     const int lc1 = slot.Session->LinCombChannel(1);
@@ -425,6 +425,23 @@ void TAppCore::AddSessionError(const TSessionItem& session, int code, const std:
 
 void TAppCore::LogSync(const std::string& text) const { FDebugConf.Info(dcSync, text); }
 
+bool TAppCore::EnableArchive(const std::filesystem::path& root, std::string& error) {
+  for (const TSlot& slot : FSlots) {
+    if (!slot.Session) continue;
+    try {
+      auto feed = std::make_unique<TArchiveFeed>(FLogId, root / slot.Session->Letter(), FClock);
+      feed->Store().SetOnError(
+          [this](const void*, const std::string& text) { AddAppError(kArchiveFailed, text); });
+      FSources.Multi_SetReportArchive(slot.Session->MultiId(), feed.get());
+      FArchives.push_back(std::move(feed));
+    } catch (const std::exception& e) {
+      error = e.what();
+      return false;
+    }
+  }
+  return true;
+}
+
 // ---- Shut-down --------------------------------------------------------------------------------
 
 void TAppCore::ShutDown() {
@@ -433,8 +450,11 @@ void TAppCore::ShutDown() {
   // First the thread, so no session is in use while its device closes.
   if (FReportThread) FReportThread->Terminate();
   for (TSlot& slot : FSlots) {
-    if (slot.Session) slot.Session->CloseDevice(true);
+    if (!slot.Session) continue;
+    slot.Session->CloseDevice(true);
+    FSources.Multi_SetReportArchive(slot.Session->MultiId(), nullptr);
   }
+  FArchives.clear();  // the pending minutes and the state files are written
   try {
     SaveSessions();
     FSettings.SaveSettings();

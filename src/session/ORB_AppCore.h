@@ -21,6 +21,7 @@
 #include "logging/ORB_MultiSampler.h"
 #include "platform/Clock.h"
 #include "platform/Event.h"
+#include "session/ORB_ArchiveFeed.h"
 #include "session/ORB_DebugConf.h"
 #include "session/ORB_MessageList.h"
 #include "session/ORB_ReportThread.h"
@@ -51,6 +52,7 @@ using TOnNewMessage = std::function<void(const TMessageItem& Item)>;
 class TAppCore final : private IMessageNotifier {
  public:
   static constexpr int kOpenFailed = 72;
+  static constexpr int kArchiveFailed = 73;
 
   // Reads the settings files (created when missing).
   explicit TAppCore(const TAppCoreServices& services);
@@ -87,6 +89,11 @@ class TAppCore final : private IMessageNotifier {
   // Runs `work` on the session while the report thread keeps away from it;
   // false for an index without a session.
   bool WithSession(int index, const std::function<void(TQMSessionItem&)>& work);
+
+  // Archives the binary reports of every counter session from now on, each
+  // session's in `root` + its letter. False with the reason when a store
+  // cannot be created (another program uses the folder).
+  bool EnableArchive(const std::filesystem::path& root, std::string& error);
 
   // Stops and joins the report thread, then closes the devices, then saves
   // the sessions (numbered without holes) and the settings files. Once.
@@ -174,6 +181,8 @@ class TAppCore final : private IMessageNotifier {
   TDeviceFactory FDevices;
   std::shared_ptr<TEvent> FReceiveEvent;
   TSourceList FSources;
+  // The sources feed them until shut-down takes them back.
+  std::vector<std::unique_ptr<TArchiveFeed>> FArchives;
   std::vector<TSlot> FSlots;
   std::vector<TSessionItem*> FSessionsAndCopies;
   std::unique_ptr<TORB_ReportThread> FReportThread;  // last: stopped before the rest goes

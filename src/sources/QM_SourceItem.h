@@ -24,6 +24,7 @@
 #include "protocol/QM_Report.h"
 #include "sources/QM_ConnectionString.h"
 #include "sources/QM_DeviceFactory.h"
+#include "sources/QM_ReportArchive.h"
 
 namespace orb {
 
@@ -116,6 +117,9 @@ class TSourceItem final : public IBinaryReportHost {
   // Replayed files are paced like a live counter unless this is off (a
   // file is read through as fast as it goes).
   void SetReplayPacing(bool on) { FReplayPacing = on; }
+  // Every binary report received from now on also goes to `archive`
+  // (nullptr: none); the archive outlives its use here.
+  void SetReportArchive(IReportArchive* archive) { FArchive = archive; }
   void SetDecimalSeparator(char separator);
   char DecimalSeparator() const { return FCodec.FFormatSettings.DecimalSeparator; }
   // Shown in the debug logs' header lines.
@@ -143,6 +147,7 @@ class TSourceItem final : public IBinaryReportHost {
   // One record through every rule of the pump; false when the record is
   // not the device's report as it came (replaced, generated or held back).
   bool PumpRecord(TQM_ReportStruct& record);
+  void ArchiveLastReport();
   // Error records: lost connections, repeated errors.
   void HandleError(TQM_ReportStruct& record);
   // Ignore span and counting of data records; false when dropped.
@@ -199,6 +204,8 @@ class TSourceItem final : public IBinaryReportHost {
   // Set while the device is a replayed file, which the pump paces.
   TQM_FileDeviceItem* FFileDevice = nullptr;
   bool FReplayPacing = true;
+  IReportArchive* FArchive = nullptr;
+  std::string FArchiveItem;  // reused for every archived report
 };
 
 }  // namespace orb

@@ -277,6 +277,13 @@ int TSourceList::Multi_SetReplayPacing(int id, bool on) {
   });
 }
 
+int TSourceList::Multi_SetReportArchive(int id, IReportArchive* archive) {
+  return WithSource(id, int{mcUnknownSource}, [&](TSourceItem& source) {
+    source.SetReportArchive(archive);
+    return int{mcSuccess};
+  });
+}
+
 int TSourceList::Multi_StartSaveReportData(int id, std::string& message) {
   return WithSource(id, int{mcUnknownSource}, [&](TSourceItem& source) {
     return int{source.StartSaveReportData(id, message) ? mcSuccess : mcOtherError};

@@ -87,6 +87,8 @@ class TSourceList {
   int Multi_SetSend7016(int id, bool on);
   // A replayed file keeps the pace of its time stamps unless switched off.
   int Multi_SetReplayPacing(int id, bool on);
+  // The binary reports of source `id` also go to `archive` (nullptr: none).
+  int Multi_SetReportArchive(int id, IReportArchive* archive);
   int Multi_StartSaveReportData(int id, std::string& message);
   int Multi_StopSaveReportData(int id);
   int Multi_StartSaveBinaryData(int id, std::string& message);

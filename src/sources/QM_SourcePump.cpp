@@ -62,6 +62,16 @@ TQM_Result TSourceItem::GetReport(std::string& report, int64_t& deviceMs) {
   }
 }
 
+void TSourceItem::ArchiveLastReport() {
+  // An item's length is one byte: longer reports (large packed ones) are
+  // not archived.
+  const std::string_view report = FActualDevice->Decoder()->LastBinaryReport();
+  if (report.empty() || report.size() > 255) return;
+  FArchiveItem.assign(1, static_cast<char>(report.size()));
+  FArchiveItem.append(report);
+  FArchive->ArchiveData(FArchiveItem);
+}
+
 bool TSourceItem::PumpRecord(TQM_ReportStruct& record) {
   record.Clear();
   bool asRead = true;
@@ -76,6 +86,7 @@ bool TSourceItem::PumpRecord(TQM_ReportStruct& record) {
     return false;
   } else {
     FActualDevice->GetReportStruct(record);
+    if (FArchive != nullptr) ArchiveLastReport();
   }
 
   switch (record.GetReportType()) {

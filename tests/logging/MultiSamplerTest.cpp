@@ -333,5 +333,23 @@ TEST_F(MultiSamplerTest, LinearCombinationOutputsBecomeVirtualChannels) {
   EXPECT_EQ(settings.GetValue("Log_1_Simple2_Enabled1", ""), "011" + std::string(21, '0'));
 }
 
+// Definitions come back from the settings; one whose folder cannot be made
+// writes into the log root instead.
+TEST_F(MultiSamplerTest, SettingsKeepDefinitionsAndMoveUnwritableFolders) {
+  Define({0}, true);
+  TAppSettings settings;
+  sampler->SaveSettings(settings);
+  settings.SetValue("Log_DefsCount", int32_t{2});
+  settings.SetValue("Log_2_Count", int32_t{1});
+  settings.SetValue("Log_2_Simple1_LogTypes", int32_t{1});
+  settings.SetValue("Log_2_FileName", std::string("/proc/no-such-folder/Lost.txt"));
+
+  TORB_MultiSampler read(-1, clock, options, folder.Path());
+  read.ReadSettings(settings, folder / "root");
+  EXPECT_EQ(read.DefinitionCount(), 2);
+  EXPECT_GE(read.FindDefinition((folder / "Phase.txt").string()), 0);
+  EXPECT_GE(read.FindDefinition((folder / "root" / "Lost.txt").string()), 0);
+}
+
 }  // namespace
 }  // namespace orb
