@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "data/NullDataSampler.h"
+#include "logging/LogDefinitionRules.h"
 #include "logging/ORB_MultiSampler.h"
 #include "platform/Event.h"
 #include "platform/NumberFormat.h"
@@ -220,14 +221,17 @@ void BM_Pipeline_MillionPhaseReportsToLog(benchmark::State& state) {
     TORB_MultiSampler sampler(-1, SystemClock(), options, folder);
     TPipeline pipeline(1, recording, sampler);
     sampler.UpdateSessionList(pipeline.SamplerSessions());
-    auto part = std::make_unique<TSimpleLogDefinition>(0, TLogEnabledArray{}, sscStandard, false,
-                                                       0x1 | 0x2);
-    part->SetLogEnabledString(1, std::string(kChannels, '1'));
-    auto definition = std::make_unique<TLogDefinition>(std::move(part));
+    constexpr uint32_t kPhaseAndFrequency = (1u << 0) | (1u << 1);
+    TLogEnabledArray channels{};
+    channels[0].fill(true);
+    auto definition = std::make_unique<TLogDefinition>(std::make_unique<TSimpleLogDefinition>(
+        0, channels, LogPanelStringClass(TLogPanelPart::Counter, kPhaseAndFrequency), false,
+        kPhaseAndFrequency));
     // The sampler names the file PhaseFreq_<YYMMDD>_<n>.txt.
     definition->SetFileName((folder / "PhaseFreq.txt").string());
     definition->SetPrependDate(false);
     definition->SetAddHeader(true);
+    definition->SetFileSize(0);
     definition->SetEnabled(true);
     sampler.AddDefinition(std::move(definition));
     ResetPeakResident();
