@@ -45,6 +45,8 @@ void TAllanMinMax::SetDecades(double smallest, double largest) {
 TAllanPersistEntry::TAllanPersistEntry(int Tau)
     : FMax(std::numeric_limits<double>::quiet_NaN()),
       FMin(std::numeric_limits<double>::quiet_NaN()),
+      FMaxValue(std::numeric_limits<double>::quiet_NaN()),
+      FMinValue(std::numeric_limits<double>::quiet_NaN()),
       FTau(Tau) {}
 
 void TAllanPersistEntry::AddValue(double Data) {
@@ -56,6 +58,20 @@ void TAllanPersistEntry::AddValue(double Data) {
   } else if (Data > FMax) {
     FMax = Data;
   }
+}
+
+void TAllanPersistEntry::AddLog10(double value) {
+  if (value >= FMinValue && value <= FMaxValue) return;  // false while they are NaN
+  const double data = std::log10(value);
+  if (std::isnan(FMin)) {
+    FMinValue = value;
+    FMaxValue = value;
+  } else if (data < FMin) {
+    FMinValue = value;
+  } else if (data > FMax) {
+    FMaxValue = value;
+  }
+  AddValue(data);
 }
 
 bool TAllanPersistEntry::HasValue() const { return !std::isnan(FMin); }

@@ -56,6 +56,10 @@ class TAllanPersistEntry {
   explicit TAllanPersistEntry(int Tau);
 
   void AddValue(double Data);
+  // AddValue(log10(value)). The logarithm is taken only for a value outside
+  // the values that gave the bounds: log10 is monotonic, and an Allan store
+  // adds one value per channel and tau at every report.
+  void AddLog10(double value);
   double Max() const { return FMax; }
   double Min() const { return FMin; }
   int Tau() const { return FTau; }
@@ -64,6 +68,9 @@ class TAllanPersistEntry {
  private:
   double FMax;
   double FMin;
+  // The values whose logarithms are FMin and FMax (bounds only widen).
+  double FMaxValue;
+  double FMinValue;
   int FTau;
 };
 

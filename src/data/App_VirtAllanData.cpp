@@ -231,7 +231,7 @@ void TVirtAllanData::CalcADEVMinMax(int v, bool debug) {
       FADEVMax[at] = a;
       if (debug) logBound("FADEVMax", a);
     }
-    persist[static_cast<size_t>(j)].AddValue(std::log10(a));
+    persist[static_cast<size_t>(j)].AddLog10(a);
   }
 }
 

@@ -32,13 +32,12 @@ enum : int {
   ltVirtualPhasePrev = 17,
 };
 
-// The column rule: a text that does not start with a blank gets one in
-// front, and the column is cut to `width`. Shorter texts are right-aligned,
-// so the columns of a line stay aligned.
-void AppendColumn(std::string& out, std::string_view text, size_t width) {
-  const size_t start = out.size();
-  if (text.empty() || text[0] != ' ') out += ' ';
-  out.append(text);
+// The column rule for the text appended to `out` from `start`: a text that
+// does not start with a blank gets one in front, and the column is cut to
+// `width`. Shorter texts are right-aligned, so the columns of a line stay
+// aligned. Texts are written straight into `out`: no temporary per column.
+void FinishColumn(std::string& out, size_t start, size_t width) {
+  if (out.size() == start || out[start] != ' ') out.insert(start, 1, ' ');
   const size_t length = out.size() - start;
   if (length > width) {
     out.resize(start + width);
@@ -47,20 +46,30 @@ void AppendColumn(std::string& out, std::string_view text, size_t width) {
   }
 }
 
+void AppendColumn(std::string& out, std::string_view text, size_t width) {
+  const size_t start = out.size();
+  out.append(text);
+  FinishColumn(out, start, width);
+}
+
 void AppendPhaseColumn(std::string& out, const Phase& phase, int decimals,
                        const NumberFormat& format) {
-  AppendColumn(out, Phase::ToFixedText(phase, decimals, format), kPhaseWidth);
+  const size_t start = out.size();
+  Phase::AppendFixedText(out, phase, decimals, format);
+  FinishColumn(out, start, kPhaseWidth);
 }
 
 void AppendFrequencyColumn(std::string& out, double frequency, const NumberFormat& format) {
-  AppendColumn(out, FloatToFixedWidth(frequency, 22, 11, format), kFrequencyWidth);
+  const size_t start = out.size();
+  AppendFloatFixedWidth(out, frequency, 22, 11, format);
+  FinishColumn(out, start, kFrequencyWidth);
 }
 
 // Nanoseconds with 5 decimals in 26 characters.
 void AppendResidualColumn(std::string& out, double ns, const NumberFormat& format) {
-  std::string text;
-  AppendFloatFixedSignificant(text, ns, 5, 18, format);
-  AppendColumn(out, text, kPhaseWidth);
+  const size_t start = out.size();
+  AppendFloatFixedSignificant(out, ns, 5, 18, format);
+  FinishColumn(out, start, kPhaseWidth);
 }
 
 }  // namespace

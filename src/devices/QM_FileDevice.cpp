@@ -50,6 +50,7 @@ std::string TQM_FileDeviceItem::ToString() const { return "QM_File: Filename=" +
 
 TQM_Result TQM_FileDeviceItem::OpenPort(std::string& message) {
   FRawLine.clear();
+  FRawLineStart = 0;
   FRawLineScanned = 0;
   if (PortIsOpened()) return QM_No_Err;
   if (ErrorCode() == QM_DeviceNotFound) {
@@ -106,6 +107,7 @@ void TQM_FileDeviceItem::ResetDevice() {
   Log("TQM_FileDeviceItem.ResetDevice");
   ReceiveBuffer().Discard();
   FRawLine.clear();
+  FRawLineStart = 0;
   FRawLineScanned = 0;
   Rewind();
   // Opened again: an end of file met before the rewind no longer holds.
@@ -225,14 +227,18 @@ bool TQM_FileDeviceItem::ReadTextLine(std::string& line) {
   if (RemainingWaitMs("DeviceRead") > 0) return false;
   constexpr size_t kChunk = 4096;
   for (;;) {
-    const size_t end = FRawLine.find('\n', FRawLineScanned);
+    const size_t end = FRawLine.find('\n', FRawLineStart + FRawLineScanned);
     if (end != std::string::npos) {
-      const size_t length = end > 0 && FRawLine[end - 1] == '\r' ? end - 1 : end;
-      line.assign(FRawLine, 0, length);
-      FRawLine.erase(0, end + 1);
+      const size_t stop = end > FRawLineStart && FRawLine[end - 1] == '\r' ? end - 1 : end;
+      line.assign(FRawLine, FRawLineStart, stop - FRawLineStart);
+      // The line stays until no whole line is left: one move per chunk
+      // instead of one per line.
+      FRawLineStart = end + 1;
       FRawLineScanned = 0;
       break;
     }
+    FRawLine.erase(0, FRawLineStart);
+    FRawLineStart = 0;
     FRawLineScanned = FRawLine.size();
     if (FRawLine.size() >= kMaxTextLine) {
       LogWarning(LogId(), "FileDevice.ReadTextLine: line longer than " + IntToText(kMaxTextLine) +
@@ -260,7 +266,9 @@ bool TQM_FileDeviceItem::ReadTextLine(std::string& line) {
     if (!ReceiveBuffer().ReadAnsiString(amount, FChunk)) continue;
     FRawLine += FChunk;
   }
-  if (line.find("7016") != std::string::npos || line.find("7015") != std::string::npos) {
+  // Once seen, the lines need not be searched again.
+  if (!TimestampReceived() &&
+      (line.find("7016") != std::string::npos || line.find("7015") != std::string::npos)) {
     SetTimestampReceived();
   }
   return true;

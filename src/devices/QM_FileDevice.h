@@ -82,7 +82,8 @@ class TQM_FileDeviceItem final : public TQM_BaseDevice {
   bool FStreamOpen = false;
   std::string FRawLine;
   std::string FChunk;
-  size_t FRawLineScanned = 0;
+  size_t FRawLineStart = 0;    // the characters before it are taken
+  size_t FRawLineScanned = 0;  // from FRawLineStart, without a line end
   std::atomic<bool> FTimestampReceived{false};
   uint64_t FBytesFromFile = 0;
   int FWaitMs = 0;

@@ -7,6 +7,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <utility>
 
 namespace orb {
 
@@ -154,9 +155,78 @@ std::string FloatToShortestText(double value, const NumberFormat& format) {
   return std::string(buffer.data(), result.ptr);
 }
 
+namespace {
+
+__extension__ using TUInt128 = unsigned __int128;
+constexpr uint64_t kTenPow19 = 10'000'000'000'000'000'000u;
+
+uint64_t TenPow(int n) {
+  uint64_t power = 1;
+  while (n-- > 0) power *= 10;
+  return power;
+}
+
+// Writes `value` in decimal, with leading zeros to at least `minDigits`
+// digits, so that it ends just before `end`; returns its first character.
+char* WriteDigitsBefore(char* end, uint64_t value, int minDigits) {
+  std::array<char, 20> text{};
+  const auto result = std::to_chars(text.data(), text.data() + text.size(), value);
+  const auto length = result.ptr - text.data();
+  char* first = end - length;
+  std::memcpy(first, text.data(), static_cast<size_t>(length));
+  while (end - first < minDigits) *--first = '0';
+  return first;
+}
+
+// "%.<decimals>f" of a finite value whose scaled value fits 128 bits: the
+// exact product with 10^decimals, rounded half to even as printf and fmt
+// round it. fmt needs its slow exact algorithm whenever the digits asked
+// for go beyond the 17 a double holds (a frequency with 11 decimals), which
+// made it the most expensive step of a log line. False: not such a value.
+bool AppendFixedExact(std::string& out, double value, int decimals, char separator) {
+  if (!std::isfinite(value) || decimals > 19) return false;
+  int exponent = 0;
+  const double fraction = std::frexp(std::fabs(value), &exponent);  // [0.5, 1) or 0
+  // |value| = mantissa / 2^shift exactly.
+  const auto mantissa = static_cast<uint64_t>(std::ldexp(fraction, 53));
+  const int shift = 53 - exponent;
+  TUInt128 scaled = 0;
+  if (shift <= 0) {
+    if (shift < -10) return false;  // 2^63 and above
+    scaled = static_cast<TUInt128>(mantissa << -shift) * TenPow(decimals);
+  } else if (shift < 118) {
+    // (From a shift of 118 on, mantissa * 10^19 < 2^117 is less than half a
+    // unit: the value rounds to 0.)
+    const TUInt128 product = static_cast<TUInt128>(mantissa) * TenPow(decimals);
+    scaled = product >> shift;
+    const TUInt128 rest = product - (scaled << shift);
+    const TUInt128 half = static_cast<TUInt128>(1) << (shift - 1);
+    if (rest > half || (rest == half && (scaled & 1) != 0)) ++scaled;
+  }
+  // At most 20 digits above 10^19 (scaled < 2^127), 19 below, and at
+  // least one before the separator.
+  std::array<char, 48> digits;
+  char* const end = digits.data() + digits.size();
+  const auto high = static_cast<uint64_t>(scaled / kTenPow19);
+  const auto low = static_cast<uint64_t>(scaled % kTenPow19);
+  const char* first = high == 0 ? WriteDigitsBefore(end, low, decimals + 1)
+                                : WriteDigitsBefore(WriteDigitsBefore(end, low, 19), high, 1);
+  if (std::signbit(value)) out += '-';
+  const auto whole = static_cast<size_t>(end - first - decimals);
+  out.append(first, whole);
+  if (decimals == 0) return true;
+  out += separator;
+  out.append(first + whole, static_cast<size_t>(decimals));
+  return true;
+}
+
+}  // namespace
+
 void AppendFloatFixed(std::string& out, double value, int decimals, const NumberFormat& format) {
+  decimals = std::max(decimals, 0);
+  if (AppendFixedExact(out, value, decimals, format.DecimalSeparator)) return;
   const size_t start = out.size();
-  fmt::format_to(std::back_inserter(out), "{:.{}f}", value, std::max(decimals, 0));
+  fmt::format_to(std::back_inserter(out), "{:.{}f}", value, decimals);
   UseSeparator(out, start, format.DecimalSeparator);
 }
 
@@ -166,9 +236,17 @@ std::string FloatToFixed(double value, int decimals, const NumberFormat& format)
   return out;
 }
 
+void AppendFloatFixedWidth(std::string& out, double value, int width, int decimals,
+                           const NumberFormat& format) {
+  const size_t start = out.size();
+  AppendFloatFixed(out, value, decimals, format);
+  const size_t length = out.size() - start;
+  if (std::cmp_less(length, width)) out.insert(start, static_cast<size_t>(width) - length, ' ');
+}
+
 std::string FloatToFixedWidth(double value, int width, int decimals, const NumberFormat& format) {
-  std::string out = fmt::format("{:>{}.{}f}", value, std::max(width, 0), std::max(decimals, 0));
-  UseSeparator(out, 0, format.DecimalSeparator);
+  std::string out;
+  AppendFloatFixedWidth(out, value, width, decimals, format);
   return out;
 }
 

@@ -34,6 +34,8 @@ void AppendFloatFixed(std::string& out, double value, int decimals,
                       const NumberFormat& format = {});
 std::string FloatToFixedWidth(double value, int width, int decimals,
                               const NumberFormat& format = {});
+void AppendFloatFixedWidth(std::string& out, double value, int width, int decimals,
+                           const NumberFormat& format = {});
 // Fixed notation with exactly `decimals` decimals of which only those within
 // the first `significantDigits` (at most 17, all a double holds) come from the
 // value; the rest are written as "0". NaN and infinities as FloatToText.

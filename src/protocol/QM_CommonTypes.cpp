@@ -89,6 +89,10 @@ Phase SplitWhole(double q, double extraLow) {
   return result;
 }
 
+// 10^0 to 10^15: fractions of up to 15 digits are read exactly.
+constexpr std::array<double, 16> kPowersOfTen = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                                 1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+
 bool IsDigits(std::string_view text) {
   return std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
@@ -130,21 +134,33 @@ bool Phase::Normalize() {
 }
 
 int Phase::FromText(std::string_view text) {
-  const size_t separator = text.find_first_of(".,");
-  const std::string_view whole = text.substr(0, separator);
+  // Searched by hand: find_first_of with a set calls memchr per character,
+  // and reports are made of these fields.
+  const auto separator =
+      std::find_if(text.begin(), text.end(), [](char c) { return c == '.' || c == ','; });
+  const std::string_view whole(text.begin(), separator);
   const std::string_view fraction =
-      separator == std::string_view::npos ? std::string_view() : text.substr(separator + 1);
+      separator == text.end() ? std::string_view() : std::string_view(separator + 1, text.end());
   int64_t high = 0;
   if (!IsDigits(fraction) || !TryTextToInt64(whole, high)) return -1;
-  // Digits beyond the 40th cannot change the double.
-  std::array<char, 42> buffer{'0', '.'};
-  const size_t used = std::min(fraction.size(), buffer.size() - 2);
-  std::copy_n(fraction.begin(), used, buffer.begin() + 2);
   double low = 0;
-  TryTextToFloat(std::string_view(buffer.data(), used + 2), low);
-  const size_t signAt = text.find_first_not_of(" \t");
+  if (fraction.size() < kPowersOfTen.size()) {
+    // Both below 2^53, so exact: their quotient is the correctly rounded
+    // fraction, as the parser would read it.
+    uint64_t digits = 0;
+    for (const char c : fraction) digits = digits * 10 + static_cast<uint64_t>(c - '0');
+    low = static_cast<double>(digits) / kPowersOfTen[fraction.size()];
+  } else {
+    // Digits beyond the 40th cannot change the double.
+    std::array<char, 42> buffer{'0', '.'};
+    const size_t used = std::min(fraction.size(), buffer.size() - 2);
+    std::copy_n(fraction.begin(), used, buffer.begin() + 2);
+    TryTextToFloat(std::string_view(buffer.data(), used + 2), low);
+  }
+  const auto sign =
+      std::find_if(text.begin(), text.end(), [](char c) { return c != ' ' && c != '\t'; });
   High = high;
-  Low = signAt != std::string_view::npos && text[signAt] == '-' ? -low : low;
+  Low = sign != text.end() && *sign == '-' ? -low : low;
   return static_cast<int>(fraction.size());
 }
 
@@ -193,13 +209,19 @@ void AppendPhaseFixed(std::string& out, const Phase& phase, int decimals,
 
 std::string Phase::ToFixedText(const Phase& phase, int decimals, const NumberFormat& format) {
   std::string text;
-  AppendPhaseFixed(text, phase, decimals, format);
-  const size_t wholeEnd = text.find_first_not_of("-0123456789");
-  const size_t wholeLength = wholeEnd == std::string::npos ? text.size() : wholeEnd;
-  const size_t width = static_cast<size_t>(std::max(25 - std::max(decimals, 0), 0));
-  if (wholeLength < width) text.insert(0, width - wholeLength, ' ');
-  if (text.size() > 26) text.resize(26);
+  AppendFixedText(text, phase, decimals, format);
   return text;
+}
+
+void Phase::AppendFixedText(std::string& out, const Phase& phase, int decimals,
+                            const NumberFormat& format) {
+  const size_t start = out.size();
+  AppendPhaseFixed(out, phase, decimals, format);
+  const size_t wholeEnd = out.find_first_not_of("-0123456789", start);
+  const size_t wholeLength = (wholeEnd == std::string::npos ? out.size() : wholeEnd) - start;
+  const size_t width = static_cast<size_t>(std::max(25 - std::max(decimals, 0), 0));
+  if (wholeLength < width) out.insert(start, width - wholeLength, ' ');
+  if (out.size() - start > 26) out.resize(start + 26);
 }
 
 // ---- TQM_ReportStruct ------------------------------------------------------

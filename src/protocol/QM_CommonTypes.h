@@ -106,6 +106,8 @@ struct Phase {
   // High right-aligned in 25 - decimals characters, then the fraction; at
   // most 26 characters.
   static std::string ToFixedText(const Phase& phase, int decimals, const NumberFormat& format);
+  static void AppendFixedText(std::string& out, const Phase& phase, int decimals,
+                              const NumberFormat& format);
 
   bool operator==(const Phase&) const = default;
 };

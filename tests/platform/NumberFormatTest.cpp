@@ -101,6 +101,40 @@ TEST(NumberFormat, FixedNotation) {
   EXPECT_EQ(FloatToScientific(0.0, 3, kDot), "0.000e+00");
 }
 
+// Fixed notation writes the exact binary value rounded half to even, also
+// beyond the 17 digits a double holds (frequencies with 11 decimals).
+TEST(NumberFormat, FixedNotationIsExact) {
+  const struct {
+    double Value;
+    int Decimals;
+    const char* Text;
+  } cases[] = {
+      {0.125, 2, "0.12"},  // ties go to the even digit
+      {0.375, 2, "0.38"},
+      {2.5, 0, "2"},
+      {3.5, 0, "4"},
+      {-2.5, 0, "-2"},
+      {0.000244140625, 11, "0.00024414062"},
+      {0.000244140625, 12, "0.000244140625"},
+      {123456.0000005, 6, "123456.000001"},
+      {0.1, 19, "0.1000000000000000056"},
+      {0.1, 20, "0.10000000000000000555"},
+      {10000000.123, 11, "10000000.12299999967"},
+      {9999999.369295588, 11, "9999999.36929558776"},
+      {5e-324, 3, "0.000"},
+      {-0.0, 2, "-0.00"},
+      {4611686018427387904.0, 2, "4611686018427387904.00"},
+      {1e19, 0, "10000000000000000000"},
+      {1.8e19, 1, "18000000000000000000.0"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(FloatToFixed(c.Value, c.Decimals, kDot), c.Text) << c.Value << " " << c.Decimals;
+  }
+  std::string text = "x";
+  AppendFloatFixedWidth(text, 9999999.369295588, 22, 11, kComma);
+  EXPECT_EQ(text, "x   9999999,36929558776");
+}
+
 TEST(NumberFormat, IntegerTextAndHex) {
   std::string out;
   AppendIntText(out, INT64_MIN);
