@@ -221,19 +221,8 @@ void BM_Pipeline_MillionPhaseReportsToLog(benchmark::State& state) {
     TORB_MultiSampler sampler(-1, SystemClock(), options, folder);
     TPipeline pipeline(1, recording, sampler);
     sampler.UpdateSessionList(pipeline.SamplerSessions());
-    constexpr uint32_t kPhaseAndFrequency = (1u << 0) | (1u << 1);
-    TLogEnabledArray channels{};
-    channels[0].fill(true);
-    auto definition = std::make_unique<TLogDefinition>(std::make_unique<TSimpleLogDefinition>(
-        0, channels, LogPanelStringClass(TLogPanelPart::Counter, kPhaseAndFrequency), false,
-        kPhaseAndFrequency));
     // The sampler names the file PhaseFreq_<YYMMDD>_<n>.txt.
-    definition->SetFileName((folder / "PhaseFreq.txt").string());
-    definition->SetPrependDate(false);
-    definition->SetAddHeader(true);
-    definition->SetFileSize(0);
-    definition->SetEnabled(true);
-    sampler.AddDefinition(std::move(definition));
+    sampler.AddDefinition(PhaseAndFrequencyDefinition({0}, (folder / "PhaseFreq.txt").string()));
     ResetPeakResident();
     const uint64_t allocations = bench::AllocationCount();
     state.ResumeTiming();

@@ -15,7 +15,6 @@
 #include <vector>
 
 #include "app/Commands.h"
-#include "logging/App_LogDefinition.h"
 #include "logging/LogDefinitionRules.h"
 #include "platform/Files.h"
 #include "protocol/QM_Commands.h"
@@ -88,28 +87,13 @@ void StartRecording(TAppCore& core) {
 // definition dialog would set it up; a definition of an earlier run that
 // writes the same file is replaced.
 void DefineRunLog(TAppCore& core, const std::string& file) {
-  constexpr uint32_t kPhaseAndFrequency = (1u << 0) | (1u << 1);
-  TLogEnabledArray channels{};
-  channels[0].fill(true);
-  std::unique_ptr<TLogDefinition> definition;
+  std::vector<int> sessions;
   for (int index = 0; index < core.SessionCount(); ++index) {
-    if (core.Session(index) == nullptr) continue;
-    auto source = std::make_unique<TSimpleLogDefinition>(
-        index, channels, LogPanelStringClass(TLogPanelPart::Counter, kPhaseAndFrequency), false,
-        kPhaseAndFrequency);
-    if (definition) {
-      definition->AddDefinition(std::move(source));
-    } else {
-      definition = std::make_unique<TLogDefinition>(std::move(source));
-    }
+    if (core.Session(index) != nullptr) sessions.push_back(index);
   }
-  if (!definition) return;
+  if (sessions.empty()) return;
   const std::string name = std::filesystem::absolute(file).lexically_normal().string();
-  definition->SetFileName(name);
-  definition->SetPrependDate(false);
-  definition->SetAddHeader(true);
-  definition->SetFileSize(0);
-  definition->SetEnabled(true);
+  auto definition = PhaseAndFrequencyDefinition(sessions, name);
   TORB_MultiSampler& sampler = core.Sampler();
   const int existing = sampler.FindDefinition(name);
   if (existing >= 0) {

@@ -17,6 +17,25 @@ TSamplerStringClass LogPanelStringClass(TLogPanelPart part, uint32_t types) {
   return sscStandard;
 }
 
+std::unique_ptr<TLogDefinition> PhaseAndFrequencyDefinition(const std::vector<int>& sessions,
+                                                            const std::string& fileName) {
+  constexpr uint32_t kPhaseAndFrequency = (1u << 0) | (1u << 1);
+  TLogEnabledArray channels{};
+  channels[0].fill(true);
+  auto definition = std::make_unique<TLogDefinition>();
+  for (const int session : sessions) {
+    definition->AddDefinition(std::make_unique<TSimpleLogDefinition>(
+        session, channels, LogPanelStringClass(TLogPanelPart::Counter, kPhaseAndFrequency), false,
+        kPhaseAndFrequency));
+  }
+  definition->SetFileName(fileName);
+  definition->SetPrependDate(false);
+  definition->SetAddHeader(true);
+  definition->SetFileSize(0);
+  definition->SetEnabled(true);
+  return definition;
+}
+
 std::string AutoLogFileName(uint32_t firstPanelTypes, std::string_view letters, int number) {
   std::string name;
   for (int type = 0; type < kLogTypeCount; ++type) {

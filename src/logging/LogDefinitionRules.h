@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -22,6 +23,12 @@ TSamplerStringClass LogPanelStringClass(TLogPanelPart part, uint32_t types);
 // The file-name tokens of the first panel's types, "_", the letters of the
 // sources in the order added, "_", the definition number and ".txt".
 std::string AutoLogFileName(uint32_t firstPanelTypes, std::string_view letters, int number);
+// Phase and frequency of channels 1 to 24 of each counter session in
+// `sessions` (the first the main source) into `fileName`, with a header, no
+// date prefix, no size limit, enabled.
+std::unique_ptr<TLogDefinition> PhaseAndFrequencyDefinition(const std::vector<int>& sessions,
+                                                            const std::string& fileName);
+
 // Every panel has a type and a channel or card.
 bool LogDefinitionComplete(const std::vector<const TSimpleLogDefinition*>& panels);
 

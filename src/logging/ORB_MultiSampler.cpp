@@ -210,8 +210,8 @@ void TORB_MultiSampler::ReadSettings(TAppSettings& Settings, const fs::path& log
   for (auto& definition : ReadLogDefinitions(Settings)) {
     const fs::path name(definition->FileName());
     std::error_code code;
-    if (name.has_parent_path() && !fs::is_directory(name.parent_path(), code) &&
-        !fs::create_directories(name.parent_path(), code)) {
+    fs::create_directories(name.parent_path(), code);
+    if (name.has_parent_path() && !fs::is_directory(name.parent_path(), code)) {
       LogErrorText(FLogId, "Invalid log file path=" + name.parent_path().string());
       definition->SetFileName((logRoot / name.filename()).string());
     }
