@@ -34,13 +34,16 @@ TVirtAllanData::TVirtAllanData(int aLogId, int atauMax, TAllanMode aMode)
       Ftaus(FtauCount),
       FSampleCountPerTau(FtauCount, 0),
       FNewSample(FtauCount, 0),
-      FBlockDone(FtauCount, 0) {
+      FBlockLeft(FtauCount, 0) {
   static constexpr int64_t kSteps[] = {1, 2, 5};
   int64_t decade = 1;
   for (size_t j = 0; j < FtauCount; ++j) {
     Ftaus[j] = kSteps[j % 3] * decade;
     if (j % 3 == 2) decade *= 10;
   }
+  FDoneTaus.reserve(FtauCount);
+  FNewTaus.reserve(FtauCount);
+  FBlockLeft = Ftaus;
   LogDebugLazy(FLogId, [&] { return FDbgTag + ".Create: TauMax=" + std::to_string(atauMax); });
 }
 
@@ -69,6 +72,7 @@ void TVirtAllanData::Reset() {
   });
   FLastTau = -1;
   FSampleCount = 0;
+  FBlockLeft = Ftaus;
   std::fill(FSampleCountPerTau.begin(), FSampleCountPerTau.end(), 0);
   for (TDoubleArray* cell : {&FS0, &FS1, &FS2, &FSampleSum, &FTauQuad, &FTauQuad_N, &FAdev}) {
     std::fill(cell->begin(), cell->end(), 0.0);
@@ -110,7 +114,6 @@ void TVirtAllanData::AddData(std::span<const double> Data) {
   const bool debug = LogActive(FLogId);
 
   ++FSampleCount;
-  std::fill(FNewSample.begin(), FNewSample.end(), 0);
   const size_t n = Data.size();
   for (size_t v = 0; v < n; ++v) {
     // A non-finite input is a gap; NaN carries it through the block sums and
@@ -126,14 +129,27 @@ void TVirtAllanData::AddData(std::span<const double> Data) {
     }
     LogDebug(FLogId, text);
   }
-  for (size_t j = 0; j < FtauCount; ++j) FBlockDone[j] = FSampleCount % Ftaus[j] == 0;
+  // Blocks are aligned to the sample count since the last reset; a count
+  // down per tau finds the blocks this sample ends without a division.
+  FDoneTaus.clear();
+  for (size_t j = 0; j < FtauCount; ++j) {
+    if (--FBlockLeft[j] != 0) continue;
+    FBlockLeft[j] = Ftaus[j];
+    FDoneTaus.push_back(j);
+  }
 
   if (FMode == amFreq) {
     CalcADEVfrequency(debug);
   } else {
     CalcADEVphase(debug);
   }
-  for (size_t j = 0; j < FtauCount; ++j) FSampleCountPerTau[j] += FNewSample[j];
+  FNewTaus.clear();
+  for (const size_t j : FDoneTaus) {
+    if (!FNewSample[j]) continue;
+    FNewSample[j] = 0;
+    FSampleCountPerTau[j] += 1;
+    FNewTaus.push_back(j);
+  }
   for (int v = 0; v < FRealCount; ++v) CalcADEVMinMax(v, debug);
 }
 
@@ -144,10 +160,10 @@ void TVirtAllanData::CalcADEVfrequency(bool debug) {
       LogDebug(FLogId,
                FDbgTag + ".CalcADEVfrequency v=" + std::to_string(v) + " Input=" + FloatToText(y));
     }
-    for (size_t j = 0; j < FtauCount; ++j) {
+    double* const sums = &FSampleSum[Index(v, 0)];
+    for (size_t j = 0; j < FtauCount; ++j) sums[j] += y;
+    for (const size_t j : FDoneTaus) {
       const size_t at = Index(v, static_cast<int>(j));
-      FSampleSum[at] += y;
-      if (!FBlockDone[j]) continue;
       FS0[at] = FS1[at];
       FS1[at] = FSampleSum[at] / static_cast<double>(Ftaus[j]);
       FSampleSum[at] = 0;
@@ -171,8 +187,7 @@ void TVirtAllanData::CalcADEVphase(bool debug) {
       LogDebug(FLogId,
                FDbgTag + ".CalcADEVphase v=" + std::to_string(v) + " Input=" + FloatToText(x));
     }
-    for (size_t j = 0; j < FtauCount; ++j) {
-      if (!FBlockDone[j]) continue;
+    for (const size_t j : FDoneTaus) {
       const size_t at = Index(v, static_cast<int>(j));
       FS0[at] = FS1[at];
       FS1[at] = FS2[at];
@@ -206,33 +221,37 @@ void TVirtAllanData::CalcADEVMinMax(int v, bool debug) {
   TPersistArray& persist = FPersistLists[static_cast<size_t>(v)];
   // The bands see every ADEV at every sample. An ADEV that did not change
   // since the last sample changes neither its minimum nor its maximum, so
-  // only new estimates and new entries need the work, unless the minima and
-  // maxima were just cleared.
+  // only new estimates need the work, unless the minima and maxima were just
+  // cleared or a tau has no entry yet.
   const bool stale = FBandsStale[static_cast<size_t>(v)] != 0;
   FBandsStale[static_cast<size_t>(v)] = 0;
-  for (int j = 0; j <= FLastTau; ++j) {
-    if (std::cmp_equal(j, persist.size())) {
-      persist.emplace_back(j);
-    } else if (!stale && !FNewSample[static_cast<size_t>(j)]) {
-      continue;
+  if (stale || std::cmp_less_equal(persist.size(), FLastTau)) {
+    for (int j = 0; j <= FLastTau; ++j) {
+      if (std::cmp_equal(j, persist.size())) persist.emplace_back(j);
+      UpdateMinMax(v, j, debug);
     }
-    const size_t at = Index(v, j);
-    const double a = FAdev[at];
-    if (a == 0) continue;  // no estimate at this tau in this channel yet
-    const auto logBound = [&](const char* name, double value) {
-      LogDebug(FLogId, FDbgTag + ".CalcADEVMinMax " + name + "[" + std::to_string(v) + "," +
-                           std::to_string(j) + "]=" + FloatToText(value));
-    };
-    if (std::isnan(FADEVMin[at]) || FADEVMin[at] > a) {
-      FADEVMin[at] = a;
-      if (debug) logBound("FADEVMin", a);
-    }
-    if (std::isnan(FADEVMax[at]) || !(FADEVMax[at] >= a)) {
-      FADEVMax[at] = a;
-      if (debug) logBound("FADEVMax", a);
-    }
-    persist[static_cast<size_t>(j)].AddLog10(a);
+    return;
   }
+  for (const size_t j : FNewTaus) UpdateMinMax(v, static_cast<int>(j), debug);
+}
+
+void TVirtAllanData::UpdateMinMax(int v, int j, bool debug) {
+  const size_t at = Index(v, j);
+  const double a = FAdev[at];
+  if (a == 0) return;  // no estimate at this tau in this channel yet
+  const auto logBound = [&](const char* name, double value) {
+    LogDebug(FLogId, FDbgTag + ".CalcADEVMinMax " + name + "[" + std::to_string(v) + "," +
+                         std::to_string(j) + "]=" + FloatToText(value));
+  };
+  if (std::isnan(FADEVMin[at]) || FADEVMin[at] > a) {
+    FADEVMin[at] = a;
+    if (debug) logBound("FADEVMin", a);
+  }
+  if (std::isnan(FADEVMax[at]) || !(FADEVMax[at] >= a)) {
+    FADEVMax[at] = a;
+    if (debug) logBound("FADEVMax", a);
+  }
+  FPersistLists[static_cast<size_t>(v)][static_cast<size_t>(j)].AddLog10(a);
 }
 
 double TVirtAllanData::GetAdev(int v, int t) const {

@@ -73,6 +73,8 @@ class TVirtAllanData {
   // Folds the squared difference d into the mean of (v, j).
   void Average(size_t at, double d);
   void CalcADEVMinMax(int v, bool debug);
+  // Folds the current ADEV of (v, j) into its minimum, maximum and band.
+  void UpdateMinMax(int v, int j, bool debug);
   void LogScale(const char* operation, int v, const TAllanMinMax& result) const;
 
   TAllanMode FMode;
@@ -89,8 +91,12 @@ class TVirtAllanData {
   // Per tau index.
   std::vector<int64_t> Ftaus;
   TInt64Array FSampleCountPerTau;
-  std::vector<uint8_t> FNewSample;
-  std::vector<uint8_t> FBlockDone;  // the current sample ends a block
+  std::vector<uint8_t> FNewSample;  // an estimate from the current sample
+  std::vector<int64_t> FBlockLeft;  // samples until the current block ends
+  // Of the current sample: the tau indices whose block it ends, and those
+  // that got a new estimate from it (ascending).
+  std::vector<size_t> FDoneTaus;
+  std::vector<size_t> FNewTaus;
 
   // Per channel.
   TDoubleArray FRealInputs;
