@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -160,39 +161,77 @@ namespace {
 __extension__ using TUInt128 = unsigned __int128;
 constexpr uint64_t kTenPow19 = 10'000'000'000'000'000'000u;
 
-uint64_t TenPow(int n) {
+constexpr auto kTenPowers = [] {
+  std::array<uint64_t, 20> powers{};
   uint64_t power = 1;
-  while (n-- > 0) power *= 10;
-  return power;
+  for (uint64_t& entry : powers) {
+    entry = power;
+    power *= 10;
+  }
+  return powers;
+}();
+
+// 10^n for n in 0..19.
+uint64_t TenPow(int n) { return kTenPowers[static_cast<size_t>(n)]; }
+
+constexpr char kDigitPairs[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
+// Writes the 8 digits of `value` < 10^8, leading zeros included, so that
+// they end just before `end`. The four pairs do not wait for each other.
+void WriteEightDigitsBefore(char* end, uint32_t value) {
+  const uint32_t high = value / 10000;
+  const uint32_t low = value % 10000;
+  std::memcpy(end - 8, kDigitPairs + 2 * (high / 100), 2);
+  std::memcpy(end - 6, kDigitPairs + 2 * (high % 100), 2);
+  std::memcpy(end - 4, kDigitPairs + 2 * (low / 100), 2);
+  std::memcpy(end - 2, kDigitPairs + 2 * (low % 100), 2);
 }
 
-// Writes `value` in decimal, with leading zeros to at least `minDigits`
-// digits, so that it ends just before `end`; returns its first character.
+}  // namespace
+
 char* WriteDigitsBefore(char* end, uint64_t value, int minDigits) {
-  std::array<char, 20> text{};
-  const auto result = std::to_chars(text.data(), text.data() + text.size(), value);
-  const auto length = result.ptr - text.data();
-  char* first = end - length;
-  std::memcpy(first, text.data(), static_cast<size_t>(length));
+  char* first = end;
+  // Blocks of eight digits keep the chain of 64-bit divisions short.
+  while (value >= 100'000'000) {
+    WriteEightDigitsBefore(first, static_cast<uint32_t>(value % 100'000'000));
+    first -= 8;
+    value /= 100'000'000;
+  }
+  auto rest = static_cast<uint32_t>(value);
+  while (rest >= 100) {
+    first -= 2;
+    std::memcpy(first, kDigitPairs + 2 * (rest % 100), 2);
+    rest /= 100;
+  }
+  if (rest >= 10) {
+    first -= 2;
+    std::memcpy(first, kDigitPairs + 2 * rest, 2);
+  } else {
+    *--first = static_cast<char>('0' + rest);
+  }
   while (end - first < minDigits) *--first = '0';
   return first;
 }
 
-// "%.<decimals>f" of a finite value whose scaled value fits 128 bits: the
-// exact product with 10^decimals, rounded half to even as printf and fmt
-// round it. fmt needs its slow exact algorithm whenever the digits asked
-// for go beyond the 17 a double holds (a frequency with 11 decimals), which
-// made it the most expensive step of a log line. False: not such a value.
-bool AppendFixedExact(std::string& out, double value, int decimals, char separator) {
-  if (!std::isfinite(value) || decimals > 19) return false;
-  int exponent = 0;
-  const double fraction = std::frexp(std::fabs(value), &exponent);  // [0.5, 1) or 0
-  // |value| = mantissa / 2^shift exactly.
-  const auto mantissa = static_cast<uint64_t>(std::ldexp(fraction, 53));
-  const int shift = 53 - exponent;
+// The exact product with 10^decimals, rounded half to even as printf and fmt
+// round it. fmt needs its slow exact algorithm whenever the digits asked for
+// go beyond the 17 a double holds (a frequency with 11 decimals), which made
+// it the most expensive step of a log line.
+char* FormatFixedBefore(char* end, double value, int decimals, char separator) {
+  if (!std::isfinite(value) || decimals < 0 || decimals > 19) return nullptr;
+  // |value| = mantissa / 2^shift exactly, read from the bits (frexp and
+  // ldexp are library calls).
+  const auto bits = std::bit_cast<uint64_t>(value);
+  const auto biased = static_cast<int>((bits >> 52) & 0x7FF);
+  uint64_t mantissa = bits & ((uint64_t{1} << 52) - 1);
+  if (biased != 0) mantissa |= uint64_t{1} << 52;
+  const int shift = biased != 0 ? 1075 - biased : 1074;
   TUInt128 scaled = 0;
   if (shift <= 0) {
-    if (shift < -10) return false;  // 2^63 and above
+    if (shift < -10) return nullptr;  // 2^63 and above
     scaled = static_cast<TUInt128>(mantissa << -shift) * TenPow(decimals);
   } else if (shift < 118) {
     // (From a shift of 118 on, mantissa * 10^19 < 2^117 is less than half a
@@ -205,26 +244,34 @@ bool AppendFixedExact(std::string& out, double value, int decimals, char separat
   }
   // At most 20 digits above 10^19 (scaled < 2^127), 19 below, and at
   // least one before the separator.
-  std::array<char, 48> digits;
-  char* const end = digits.data() + digits.size();
-  const auto high = static_cast<uint64_t>(scaled / kTenPow19);
-  const auto low = static_cast<uint64_t>(scaled % kTenPow19);
-  const char* first = high == 0 ? WriteDigitsBefore(end, low, decimals + 1)
-                                : WriteDigitsBefore(WriteDigitsBefore(end, low, 19), high, 1);
-  if (std::signbit(value)) out += '-';
-  const auto whole = static_cast<size_t>(end - first - decimals);
-  out.append(first, whole);
-  if (decimals == 0) return true;
-  out += separator;
-  out.append(first + whole, static_cast<size_t>(decimals));
-  return true;
+  char* first = nullptr;
+  if (static_cast<uint64_t>(scaled >> 64) == 0) {
+    // The usual case, without the slow 128-bit division.
+    first = WriteDigitsBefore(end, static_cast<uint64_t>(scaled), decimals + 1);
+  } else {
+    const auto high = static_cast<uint64_t>(scaled / kTenPow19);
+    const auto low = static_cast<uint64_t>(scaled % kTenPow19);
+    first = WriteDigitsBefore(WriteDigitsBefore(end, low, 19), high, 1);
+  }
+  if (decimals > 0) {
+    // Moves the whole part one to the left for the separator.
+    char* const point = end - decimals;
+    std::memmove(first - 1, first, static_cast<size_t>(point - first));
+    --first;
+    point[-1] = separator;
+  }
+  if (std::signbit(value)) *--first = '-';
+  return first;
 }
-
-}  // namespace
 
 void AppendFloatFixed(std::string& out, double value, int decimals, const NumberFormat& format) {
   decimals = std::max(decimals, 0);
-  if (AppendFixedExact(out, value, decimals, format.DecimalSeparator)) return;
+  std::array<char, kFixedTextRoom> text;
+  char* const end = text.data() + text.size();
+  if (const char* first = FormatFixedBefore(end, value, decimals, format.DecimalSeparator)) {
+    out.append(first, static_cast<size_t>(end - first));
+    return;
+  }
   const size_t start = out.size();
   fmt::format_to(std::back_inserter(out), "{:.{}f}", value, decimals);
   UseSeparator(out, start, format.DecimalSeparator);
@@ -238,6 +285,14 @@ std::string FloatToFixed(double value, int decimals, const NumberFormat& format)
 
 void AppendFloatFixedWidth(std::string& out, double value, int width, int decimals,
                            const NumberFormat& format) {
+  std::array<char, kFixedTextRoom> text;
+  char* const end = text.data() + text.size();
+  if (const char* first =
+          FormatFixedBefore(end, value, std::max(decimals, 0), format.DecimalSeparator)) {
+    if (std::cmp_less(end - first, width)) out.append(static_cast<size_t>(width - (end - first)), ' ');
+    out.append(first, static_cast<size_t>(end - first));
+    return;
+  }
   const size_t start = out.size();
   AppendFloatFixed(out, value, decimals, format);
   const size_t length = out.size() - start;
@@ -377,16 +432,20 @@ std::string NormalizeDecimalSeparator(std::string_view text, char separator) {
   return out;
 }
 
-void NormalizeDecimalSeparatorInPlace(std::string& text, char separator) {
-  if (text.size() < 2) return;
+char ForeignDecimalSeparator(std::string_view text, char separator) {
+  if (text.size() < 2) return 0;
   char found = 0;
-  if (text.find('.', 1) != std::string::npos) {
+  if (text.find('.', 1) != std::string_view::npos) {
     found = '.';
-  } else if (text.find(',', 1) != std::string::npos) {
+  } else if (text.find(',', 1) != std::string_view::npos) {
     found = ',';
   }
-  if (found == 0 || found == separator) return;
-  std::replace(text.begin() + 1, text.end(), found, separator);
+  return found == separator ? 0 : found;
+}
+
+void NormalizeDecimalSeparatorInPlace(std::string& text, char separator) {
+  const char found = ForeignDecimalSeparator(text, separator);
+  if (found != 0) std::replace(text.begin() + 1, text.end(), found, separator);
 }
 
 }  // namespace orb

@@ -69,6 +69,19 @@ bool TryTextToLongDouble(std::string_view text, long double& value,
 bool TryTextToInt64(std::string_view text, int64_t& value);
 bool TryTextToInt32(std::string_view text, int32_t& value);
 
+// Forms that write backwards into a caller's buffer, for hot paths: each
+// writes its text so that it ends just before `end` and returns its first
+// character.
+// `value` in decimal, with leading zeros to at least `minDigits` digits (at
+// most 20 characters unless minDigits asks for more).
+char* WriteDigitsBefore(char* end, uint64_t value, int minDigits);
+// Room for any text of FormatFixedBefore.
+inline constexpr size_t kFixedTextRoom = 48;
+// printf's "%.<decimals>f" of a finite value below 2^63 in magnitude with 0
+// to 19 decimals; nullptr (nothing written) for other values, which
+// AppendFloatFixed formats otherwise.
+char* FormatFixedBefore(char* end, double value, int decimals, char separator);
+
 // Appending forms for hot paths: an integer in decimal, and in upper-case
 // hexadecimal with at least `digits` digits.
 void AppendIntText(std::string& out, int64_t value);
@@ -83,5 +96,7 @@ bool TryHexTextToUInt32(std::string_view text, uint32_t& value);
 // is returned as it is. Files written with either separator read back alike.
 std::string NormalizeDecimalSeparator(std::string_view text, char separator);
 void NormalizeDecimalSeparatorInPlace(std::string& text, char separator);
+// The separator that rewriting replaces in `text`, 0 when it changes nothing.
+char ForeignDecimalSeparator(std::string_view text, char separator);
 
 }  // namespace orb

@@ -1,7 +1,9 @@
 #include "protocol/QM_CommonTypes.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
+#include <utility>
 
 #include "protocol/ByteOrder.h"
 #include "protocol/QM_TextUtils.h"
@@ -120,6 +122,8 @@ void Phase::FromDouble(double x) { *this = SplitWhole(x, 0.0); }
 bool Phase::Normalize() {
   if (!std::isfinite(Low)) return false;
   const bool negative = static_cast<double>(High) + Low < 0;
+  // Most phases are normalised already; floor and ceil are library calls.
+  if (negative ? Low < 0 && Low > -1.0 : Low > 0 && Low < 1.0) return true;
   const double whole = negative ? std::ceil(Low) : std::floor(Low);
   if (!FitsInt64(whole)) return false;
   int64_t high = 0;
@@ -133,7 +137,46 @@ bool Phase::Normalize() {
   return true;
 }
 
+namespace {
+
+// The shape of nearly every phase field, read in one pass: blanks, an
+// optional '-', 1 to 18 digits, a decimal separator and at most 15 digits.
+// False for anything else, which the general reading below handles.
+bool ReadPlainPhase(std::string_view text, int64_t& high, double& low, int& decimals) {
+  const char* p = text.data();
+  const char* const end = p + text.size();
+  while (p != end && (*p == ' ' || *p == '\t')) ++p;
+  const bool negative = p != end && *p == '-';
+  if (negative) ++p;
+  const char* const wholeStart = p;
+  int64_t whole = 0;
+  while (p != end && *p >= '0' && *p <= '9') {
+    if (p - wholeStart == 18) return false;
+    whole = whole * 10 + (*p++ - '0');
+  }
+  if (p == wholeStart || p == end || (*p != '.' && *p != ',')) return false;
+  const char* const fractionStart = ++p;
+  uint64_t digits = 0;
+  while (p != end && *p >= '0' && *p <= '9') {
+    if (std::cmp_equal(p - fractionStart, kPowersOfTen.size() - 1)) return false;
+    digits = digits * 10 + static_cast<uint64_t>(*p++ - '0');
+  }
+  if (p != end) return false;
+  const auto fractionDigits = p - fractionStart;
+  high = negative ? -whole : whole;
+  // Both below 2^53, so exact: their quotient is the correctly rounded
+  // fraction, as the parser would read it.
+  const double fraction = static_cast<double>(digits) / kPowersOfTen[static_cast<size_t>(fractionDigits)];
+  low = negative ? -fraction : fraction;
+  decimals = static_cast<int>(fractionDigits);
+  return true;
+}
+
+}  // namespace
+
 int Phase::FromText(std::string_view text) {
+  int decimals = 0;
+  if (ReadPlainPhase(text, High, Low, decimals)) return decimals;
   // Searched by hand: find_first_of with a set calls memchr per character,
   // and reports are made of these fields.
   const auto separator =
@@ -188,6 +231,29 @@ std::string PhaseToFixed(const Phase& phase, int decimals, const NumberFormat& f
   return text;
 }
 
+namespace {
+
+// Room for a phase in fixed notation: sign, 20 whole digits, separator and
+// up to 19 decimals.
+constexpr size_t kPhaseTextRoom = kFixedTextRoom;
+
+// The fixed text of a normalised phase, written backwards so that it ends
+// just before `end`: "0.ddd" of the fraction (or "1.000" when it rounds up)
+// with the whole cycles in place of its leading digit. nullptr when the
+// fraction takes the general path (more than 19 decimals).
+char* FormatNormalisedPhaseBefore(char* end, const Phase& p, int decimals, char separator) {
+  char* first = FormatFixedBefore(end, std::fabs(p.Low), decimals, separator);
+  if (first == nullptr) return nullptr;
+  const bool negative = p.High < 0 || p.Low < 0;
+  uint64_t magnitude = negative ? 0 - static_cast<uint64_t>(p.High) : static_cast<uint64_t>(p.High);
+  if (*first == '1') ++magnitude;
+  first = WriteDigitsBefore(first + 1, magnitude, 1);
+  if (negative) *--first = '-';
+  return first;
+}
+
+}  // namespace
+
 void AppendPhaseFixed(std::string& out, const Phase& phase, int decimals,
                       const NumberFormat& format) {
   Phase p = phase;
@@ -195,15 +261,22 @@ void AppendPhaseFixed(std::string& out, const Phase& phase, int decimals,
     AppendFloatFixedSignificant(out, p.ToDouble(), decimals, 17, format);
     return;
   }
+  decimals = std::max(decimals, 0);
+  std::array<char, kPhaseTextRoom> text;
+  char* const end = text.data() + text.size();
+  if (const char* first = FormatNormalisedPhaseBefore(end, p, decimals, format.DecimalSeparator)) {
+    out.append(first, static_cast<size_t>(end - first));
+    return;
+  }
   // "0.ddd" or, when the fraction rounds up, "1.000".
-  thread_local std::string fraction;
-  fraction.clear();
+  std::string fraction;
   AppendFloatFixed(fraction, std::fabs(p.Low), decimals, format);
   const bool negative = p.High < 0 || p.Low < 0;
   uint64_t magnitude = negative ? 0 - static_cast<uint64_t>(p.High) : static_cast<uint64_t>(p.High);
   if (fraction[0] == '1') ++magnitude;
   if (negative) out += '-';
-  AppendIntText(out, static_cast<int64_t>(magnitude));
+  const char* const digits = WriteDigitsBefore(end, magnitude, 1);
+  out.append(digits, static_cast<size_t>(end - digits));
   out.append(fraction, 1);
 }
 
@@ -216,10 +289,30 @@ std::string Phase::ToFixedText(const Phase& phase, int decimals, const NumberFor
 void Phase::AppendFixedText(std::string& out, const Phase& phase, int decimals,
                             const NumberFormat& format) {
   const size_t start = out.size();
-  AppendPhaseFixed(out, phase, decimals, format);
-  const size_t wholeEnd = out.find_first_not_of("-0123456789", start);
-  const size_t wholeLength = (wholeEnd == std::string::npos ? out.size() : wholeEnd) - start;
   const size_t width = static_cast<size_t>(std::max(25 - std::max(decimals, 0), 0));
+  Phase p = phase;
+  std::array<char, kPhaseTextRoom> text;
+  char* const end = text.data() + text.size();
+  const char* first = nullptr;
+  if (p.Normalize()) {
+    first = FormatNormalisedPhaseBefore(end, p, std::max(decimals, 0), format.DecimalSeparator);
+  }
+  if (first != nullptr) {
+    // Straight into place, without shifting the text for the padding.
+    const auto length = static_cast<size_t>(end - first);
+    const size_t wholeLength = decimals > 0 ? length - static_cast<size_t>(decimals) - 1 : length;
+    if (wholeLength < width) out.append(width - wholeLength, ' ');
+    out.append(first, static_cast<size_t>(end - first));
+    if (out.size() - start > 26) out.resize(start + 26);
+    return;
+  }
+  AppendPhaseFixed(out, phase, decimals, format);
+  size_t wholeEnd = start;
+  while (wholeEnd < out.size() &&
+         (out[wholeEnd] == '-' || (out[wholeEnd] >= '0' && out[wholeEnd] <= '9'))) {
+    ++wholeEnd;
+  }
+  const size_t wholeLength = wholeEnd - start;
   if (wholeLength < width) out.insert(start, width - wholeLength, ' ');
   if (out.size() - start > 26) out.resize(start + 26);
 }

@@ -157,12 +157,30 @@ TQM_Result ConvertAsciiORCMeasurmentReport(TSourceCodecState& state, std::string
   LogWithBody(state, "ConvertAsciiORCMeasurmentReport ", body);
   record.Clear();
   const char separator = state.FFormatSettings.DecimalSeparator;
-  thread_local std::string normalized;
-  normalized.assign(body);
-  NormalizeDecimalSeparatorInPlace(normalized, separator);
-
+  const char other = OtherSeparator(separator);
   const uint32_t dataHeader = state.FDataHeader;
   const bool phases = dataHeader <= 0x1FFF;
+
+  // The body counts as written with one decimal separator: the first of "."
+  // and "," found after its first character stands for the format's one.
+  // Phases read either separator, so only the values of other reports need
+  // the body rewritten; for phases the rewriting decides only which parts
+  // still hold the other separator.
+  std::string_view text = body;
+  thread_local std::string normalized;
+  if (!phases) {
+    normalized.assign(body);
+    NormalizeDecimalSeparatorInPlace(normalized, separator);
+    text = normalized;
+  }
+  // For phases: the separator the rewriting would replace (the other one),
+  // or 0 when it would change nothing.
+  const char found = phases ? ForeignDecimalSeparator(body, separator) : 0;
+  const auto holdsOther = [&](std::string_view part) {
+    // The first character of the body is never rewritten.
+    if (found != 0) return part.data() == body.data() && !part.empty() && part[0] == other;
+    return part.find(other) != std::string_view::npos;
+  };
   const double scale = dataHeader < 0x4000 ? 1000.0 : 1.0;
   TQM_ReportPhases phaseValues{};
   TQM_Doubles doubleValues{};
@@ -170,11 +188,10 @@ TQM_Result ConvertAsciiORCMeasurmentReport(TSourceCodecState& state, std::string
   std::string_view failed;
   bool ok = true;
   // Values beyond the channel limit are ignored.
-  ForEachPart(normalized, [&](std::string_view part) {
+  ForEachPart(text, [&](std::string_view part) {
     if (count == kMaxChannels) return false;
     if (phases) {
-      ok = part.find(OtherSeparator(separator)) == std::string_view::npos &&
-           phaseValues[static_cast<size_t>(count)].FromText(part) >= 0;
+      ok = !holdsOther(part) && phaseValues[static_cast<size_t>(count)].FromText(part) >= 0;
     } else {
       double& value = doubleValues[static_cast<size_t>(count)];
       ok = TryTextToFloat(part, value, state.FFormatSettings);
@@ -184,6 +201,14 @@ TQM_Result ConvertAsciiORCMeasurmentReport(TSourceCodecState& state, std::string
     ++count;
     return ok;
   });
+  if (!ok && found != 0) {
+    // The message shows the part as rewritten.
+    std::string shown(failed);
+    for (size_t i = 0; i < shown.size(); ++i) {
+      if (shown[i] == found && failed.data() + i != body.data()) shown[i] = separator;
+    }
+    return ConvertFailed(record, NotAFloatMessage(shown));
+  }
   if (!ok) return ConvertFailed(record, NotAFloatMessage(failed));
   const auto header = static_cast<uint16_t>(dataHeader);
   if (phases) {
