@@ -41,6 +41,7 @@ TVirtAllanData::TVirtAllanData(int aLogId, int atauMax, TAllanMode aMode)
     Ftaus[j] = kSteps[j % 3] * decade;
     if (j % 3 == 2) decade *= 10;
   }
+  SetIntervalMs(FIntervalMs);
   FDoneTaus.reserve(FtauCount);
   FNewTaus.reserve(FtauCount);
   FBlockLeft = Ftaus;
@@ -95,6 +96,15 @@ void TVirtAllanData::ResetMinimumMaximum(int v) {
   std::fill_n(FADEVMin.begin() + static_cast<std::ptrdiff_t>(Index(v, 0)), FtauCount, kNaN);
   std::fill_n(FADEVMax.begin() + static_cast<std::ptrdiff_t>(Index(v, 0)), FtauCount, kNaN);
   FBandsStale[static_cast<size_t>(v)] = 1;
+}
+
+void TVirtAllanData::SetIntervalMs(int value) {
+  FIntervalMs = value;
+  // One product per estimate instead of two divisions on the report thread.
+  FPhaseScale.resize(FtauCount);
+  for (size_t j = 0; j < FtauCount; ++j) {
+    FPhaseScale[j] = 1000 / (static_cast<double>(Ftaus[j]) * 1e12) / FIntervalMs;
+  }
 }
 
 void TVirtAllanData::SetDecayConst(int value) {
@@ -198,9 +208,7 @@ void TVirtAllanData::CalcADEVphase(bool debug) {
       if (std::isnan(d)) continue;  // a gap among the three phases
       Average(at, d);
       FNewSample[j] = 1;
-      // ps to s and the second difference to a deviation at tau = m * interval.
-      FAdev[at] =
-          std::sqrt(FTauQuad[at] / 2) / (static_cast<double>(Ftaus[j]) * 1e12) * 1000 / FIntervalMs;
+      FAdev[at] = std::sqrt(FTauQuad[at] / 2) * FPhaseScale[j];
       FLastTau = std::max(FLastTau, static_cast<int>(j));
     }
   }

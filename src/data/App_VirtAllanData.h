@@ -45,7 +45,7 @@ class TVirtAllanData {
   // from the next estimate, also when it is lowered.
   void SetDecayConst(int value);
   int IntervalMs() const { return FIntervalMs; }
-  void SetIntervalMs(int value) { FIntervalMs = value; }
+  void SetIntervalMs(int value);
   int LastTau() const { return FLastTau; }
   int TauMax() const { return FtauMax; }
   TAllanMode Mode() const { return FMode; }
@@ -97,6 +97,9 @@ class TVirtAllanData {
   // that got a new estimate from it (ascending).
   std::vector<size_t> FDoneTaus;
   std::vector<size_t> FNewTaus;
+  // Phase modes: the factor from sqrt(mean / 2) of the second differences
+  // (ps) to the deviation at tau = m * interval (s / s).
+  TDoubleArray FPhaseScale;
 
   // Per channel.
   TDoubleArray FRealInputs;

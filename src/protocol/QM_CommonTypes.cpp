@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
+#include <cstring>
 #include <cmath>
 #include <utility>
 
@@ -139,36 +141,74 @@ bool Phase::Normalize() {
 
 namespace {
 
+constexpr uint64_t kEightBytes(char c) { return 0x0101010101010101u * static_cast<uint8_t>(c); }
+
+// Eight characters at `p` as one little-endian word.
+uint64_t LoadEight(const char* p) {
+  uint64_t word = 0;
+  std::memcpy(&word, p, 8);
+  if constexpr (std::endian::native == std::endian::big) word = __builtin_bswap64(word);
+  return word;
+}
+
+bool AllDigits(uint64_t word) {
+  return (word & kEightBytes('\xF0')) == kEightBytes('0') &&
+         ((word + kEightBytes('\x06')) & kEightBytes('\xF0')) == kEightBytes('0');
+}
+
+// The value of eight decimal digits, the first in the lowest byte.
+uint32_t EightDigitsValue(uint64_t word) {
+  word -= kEightBytes('0');
+  word = (word * 10 + (word >> 8)) & 0x00FF00FF00FF00FFu;
+  word = (word * 100 + (word >> 16)) & 0x0000FFFF0000FFFFu;
+  return static_cast<uint32_t>((word * 10000 + (word >> 32)) & 0xFFFFFFFFu);
+}
+
+// Reads at most `limit` digits from p on; false when more follow.
+bool ReadDigits(const char*& p, const char* end, int limit, uint64_t& value, int& count) {
+  // Eight at a time: fields are long and full of digits.
+  while (end - p >= 8 && count + 8 <= limit) {
+    const uint64_t word = LoadEight(p);
+    if (!AllDigits(word)) break;
+    value = value * 100'000'000 + EightDigitsValue(word);
+    p += 8;
+    count += 8;
+  }
+  while (p != end && *p >= '0' && *p <= '9') {
+    if (count == limit) return false;
+    value = value * 10 + static_cast<uint64_t>(*p++ - '0');
+    ++count;
+  }
+  return true;
+}
+
 // The shape of nearly every phase field, read in one pass: blanks, an
 // optional '-', 1 to 18 digits, a decimal separator and at most 15 digits.
 // False for anything else, which the general reading below handles.
 bool ReadPlainPhase(std::string_view text, int64_t& high, double& low, int& decimals) {
   const char* p = text.data();
   const char* const end = p + text.size();
+  while (end - p >= 8 && LoadEight(p) == kEightBytes(' ')) p += 8;
   while (p != end && (*p == ' ' || *p == '\t')) ++p;
   const bool negative = p != end && *p == '-';
   if (negative) ++p;
-  const char* const wholeStart = p;
-  int64_t whole = 0;
-  while (p != end && *p >= '0' && *p <= '9') {
-    if (p - wholeStart == 18) return false;
-    whole = whole * 10 + (*p++ - '0');
-  }
-  if (p == wholeStart || p == end || (*p != '.' && *p != ',')) return false;
-  const char* const fractionStart = ++p;
+  uint64_t whole = 0;
+  int wholeDigits = 0;
+  if (!ReadDigits(p, end, 18, whole, wholeDigits)) return false;
+  if (wholeDigits == 0 || p == end || (*p != '.' && *p != ',')) return false;
+  ++p;
   uint64_t digits = 0;
-  while (p != end && *p >= '0' && *p <= '9') {
-    if (std::cmp_equal(p - fractionStart, kPowersOfTen.size() - 1)) return false;
-    digits = digits * 10 + static_cast<uint64_t>(*p++ - '0');
+  int fractionDigits = 0;
+  if (!ReadDigits(p, end, static_cast<int>(kPowersOfTen.size()) - 1, digits, fractionDigits) ||
+      p != end) {
+    return false;
   }
-  if (p != end) return false;
-  const auto fractionDigits = p - fractionStart;
-  high = negative ? -whole : whole;
+  high = negative ? -static_cast<int64_t>(whole) : static_cast<int64_t>(whole);
   // Both below 2^53, so exact: their quotient is the correctly rounded
   // fraction, as the parser would read it.
   const double fraction = static_cast<double>(digits) / kPowersOfTen[static_cast<size_t>(fractionDigits)];
   low = negative ? -fraction : fraction;
-  decimals = static_cast<int>(fractionDigits);
+  decimals = fractionDigits;
   return true;
 }
 
