@@ -1,7 +1,5 @@
 #include "platform/DateTimeFormat.h"
 
-#include <cctype>
-
 namespace orb {
 namespace {
 
@@ -14,11 +12,14 @@ void AppendDigits(std::string& out, int value, int digits) {
   out.append(text, static_cast<size_t>(digits));
 }
 
+// Format letters are ASCII: compared without the process locale (and
+// without a library call per character of a time column).
+char UpperAscii(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+
 // How many times `letter` repeats from `at` on, ignoring case.
 size_t RunLength(std::string_view format, size_t at, char letter) {
   size_t n = 0;
-  while (at + n < format.size() &&
-         std::toupper(static_cast<unsigned char>(format[at + n])) == letter) {
+  while (at + n < format.size() && UpperAscii(format[at + n]) == letter) {
     ++n;
   }
   return n;
@@ -39,7 +40,7 @@ void AppendDateTimeFormatted(std::string& out, std::string_view format, TDateTim
       at = stop + 1;
       continue;
     }
-    const char letter = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    const char letter = UpperAscii(c);
     const size_t n = RunLength(format, at, letter);
     switch (letter) {
       case 'Y':
