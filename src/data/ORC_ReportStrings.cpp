@@ -41,7 +41,7 @@ void FinishColumn(std::string& out, size_t start, size_t width) {
   const size_t length = out.size() - start;
   if (length > width) {
     out.resize(start + width);
-  } else {
+  } else if (length < width) {
     out.insert(start, width - length, ' ');
   }
 }

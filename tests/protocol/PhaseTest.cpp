@@ -108,6 +108,8 @@ TEST(Phase, FixedTextCarriesRoundedFractions) {
       {{-5, 0.25}, 2, &kDot, "-4.75"},
       {{5, -2.0}, 3, &kDot, "3.000"},
       {{123, 0.125}, 11, &kDot, "123.12500000000"},
+      // The most negative whole count has no positive counterpart.
+      {{std::numeric_limits<int64_t>::min(), -0.5}, 3, &kDot, "-9223372036854775808.500"},
   };
   for (const Case& c : cases) {
     const std::string text = Phase::ToFixedText(c.phase, c.decimals, *c.format);
