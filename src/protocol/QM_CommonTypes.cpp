@@ -121,11 +121,9 @@ std::string_view ReportTypeName(uint8_t type) {
 
 void Phase::FromDouble(double x) { *this = SplitWhole(x, 0.0); }
 
-bool Phase::Normalize() {
+bool Phase::NormalizeWhole() {
   if (!std::isfinite(Low)) return false;
   const bool negative = static_cast<double>(High) + Low < 0;
-  // Most phases are normalised already; floor and ceil are library calls.
-  if (negative ? Low < 0 && Low > -1.0 : Low > 0 && Low < 1.0) return true;
   const double whole = negative ? std::ceil(Low) : std::floor(Low);
   if (!FitsInt64(whole)) return false;
   int64_t high = 0;

@@ -94,7 +94,13 @@ struct Phase {
   // Moves the whole part of Low into High so that Low has the sign of the
   // total: (-1, 0] for a negative total, else [0, 1). Returns false (and
   // changes nothing) when Low is not finite or the whole part cannot move.
-  bool Normalize();
+  bool Normalize() {
+    // Most phases are normalised already: that check is inline, as phases are
+    // normalised several times per channel and report.
+    const bool negative = static_cast<double>(High) + Low < 0;
+    if (negative ? Low < 0 && Low > -1.0 : Low > 0 && Low < 1.0) return true;
+    return NormalizeWhole();
+  }
   // Reads "[-]digits[.|,digits]"; Low takes the sign of the text. Returns the
   // number of fraction digits, or -1 (phase unchanged) for any other text.
   int FromText(std::string_view text);
@@ -110,6 +116,10 @@ struct Phase {
                               const NumberFormat& format);
 
   bool operator==(const Phase&) const = default;
+
+ private:
+  // Normalize for a Low that is not yet a fraction of the total's sign.
+  bool NormalizeWhole();
 };
 
 // "[-]whole<separator>fraction" of the phase with the fraction rounded to
