@@ -275,19 +275,26 @@ namespace {
 // up to 19 decimals.
 constexpr size_t kPhaseTextRoom = kFixedTextRoom;
 
+// The sign and the whole cycles of a normalised phase, one more when its
+// fraction rounds up to a whole cycle, written so that they end just before
+// `end`.
+char* WriteSignedWholeBefore(char* end, const Phase& p, bool carry) {
+  const bool negative = p.High < 0 || p.Low < 0;
+  uint64_t magnitude = negative ? 0 - static_cast<uint64_t>(p.High) : static_cast<uint64_t>(p.High);
+  if (carry) ++magnitude;
+  char* first = WriteDigitsBefore(end, magnitude, 1);
+  if (negative) *--first = '-';
+  return first;
+}
+
 // The fixed text of a normalised phase, written backwards so that it ends
 // just before `end`: "0.ddd" of the fraction (or "1.000" when it rounds up)
 // with the whole cycles in place of its leading digit. nullptr when the
 // fraction takes the general path (more than 19 decimals).
 char* FormatNormalisedPhaseBefore(char* end, const Phase& p, int decimals, char separator) {
-  char* first = FormatFixedBefore(end, std::fabs(p.Low), decimals, separator);
-  if (first == nullptr) return nullptr;
-  const bool negative = p.High < 0 || p.Low < 0;
-  uint64_t magnitude = negative ? 0 - static_cast<uint64_t>(p.High) : static_cast<uint64_t>(p.High);
-  if (*first == '1') ++magnitude;
-  first = WriteDigitsBefore(first + 1, magnitude, 1);
-  if (negative) *--first = '-';
-  return first;
+  char* const fraction = FormatFixedBefore(end, std::fabs(p.Low), decimals, separator);
+  if (fraction == nullptr) return nullptr;
+  return WriteSignedWholeBefore(fraction + 1, p, *fraction == '1');
 }
 
 }  // namespace
@@ -309,12 +316,8 @@ void AppendPhaseFixed(std::string& out, const Phase& phase, int decimals,
   // "0.ddd" or, when the fraction rounds up, "1.000".
   std::string fraction;
   AppendFloatFixed(fraction, std::fabs(p.Low), decimals, format);
-  const bool negative = p.High < 0 || p.Low < 0;
-  uint64_t magnitude = negative ? 0 - static_cast<uint64_t>(p.High) : static_cast<uint64_t>(p.High);
-  if (fraction[0] == '1') ++magnitude;
-  if (negative) out += '-';
-  const char* const digits = WriteDigitsBefore(end, magnitude, 1);
-  out.append(digits, static_cast<size_t>(end - digits));
+  const char* const whole = WriteSignedWholeBefore(end, p, fraction[0] == '1');
+  out.append(whole, static_cast<size_t>(end - whole));
   out.append(fraction, 1);
 }
 
