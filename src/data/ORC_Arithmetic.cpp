@@ -43,8 +43,12 @@ void TORC_DataManagement::AddPhaseValue(const Phase& phase, int k) {
     // The channel counts a 10 MHz intermediate frequency: its offset from the
     // ideal 10 MHz phase, scaled back to the input, is the residual.
     const Phase offset = Phase::Sub(d, RoundedPhase(FIntervalCount[i] * Ftheo10MHzPerInterval));
-    residual.FromDouble(
+    // Its own variable: `residual` is copied as a whole below and must not
+    // be written field by field through a call.
+    Phase scaled;
+    scaled.FromDouble(
         static_cast<double>((static_cast<long double>(offset.High) + offset.Low) / factor));
+    residual = scaled;
     stored = Phase::Add(IdealPhaseOf(k), residual);
   } else {
     residual = Phase::Sub(d, IdealPhaseOf(k));

@@ -70,14 +70,6 @@ constexpr std::string_view kReportTypeNames[] = {"None",  "Error",  "Message",
 // Doubles in [-2^63, 2^63) convert to int64 without undefined behaviour.
 bool FitsInt64(double x) { return x >= -9223372036854775808.0 && x < 9223372036854775808.0; }
 
-int64_t WrappingAdd(int64_t a, int64_t b) {
-  return static_cast<int64_t>(static_cast<uint64_t>(a) + static_cast<uint64_t>(b));
-}
-
-int64_t WrappingSub(int64_t a, int64_t b) {
-  return static_cast<int64_t>(static_cast<uint64_t>(a) - static_cast<uint64_t>(b));
-}
-
 // Splits q into whole cycles and fraction; a whole part that High cannot hold
 // stays in the fraction.
 Phase SplitWhole(double q, double extraLow) {
@@ -121,20 +113,20 @@ std::string_view ReportTypeName(uint8_t type) {
 
 void Phase::FromDouble(double x) { *this = SplitWhole(x, 0.0); }
 
-bool Phase::NormalizeWhole() {
-  if (!std::isfinite(Low)) return false;
-  const bool negative = static_cast<double>(High) + Low < 0;
-  const double whole = negative ? std::ceil(Low) : std::floor(Low);
-  if (!FitsInt64(whole)) return false;
+Phase Phase::WithWholeMoved(Phase p, bool& moved) {
+  moved = false;
+  if (!std::isfinite(p.Low)) return p;
+  const bool negative = static_cast<double>(p.High) + p.Low < 0;
+  const double whole = negative ? std::ceil(p.Low) : std::floor(p.Low);
+  if (!FitsInt64(whole)) return p;
   int64_t high = 0;
-  if (__builtin_add_overflow(High, static_cast<int64_t>(whole), &high)) return false;
-  double low = Low - whole;
+  if (__builtin_add_overflow(p.High, static_cast<int64_t>(whole), &high)) return p;
+  double low = p.Low - whole;
   // A tiny fraction of the other sign rounds to a whole cycle.
   if (!negative && low >= 1.0 && !__builtin_add_overflow(high, int64_t{1}, &high)) low -= 1.0;
   if (negative && low <= -1.0 && !__builtin_add_overflow(high, int64_t{-1}, &high)) low += 1.0;
-  High = high;
-  Low = low;
-  return true;
+  moved = true;
+  return Phase{high, low};
 }
 
 namespace {
@@ -243,16 +235,6 @@ int Phase::FromText(std::string_view text) {
   High = high;
   Low = sign != text.end() && *sign == '-' ? -low : low;
   return static_cast<int>(fraction.size());
-}
-
-Phase Phase::Add(const Phase& a, const Phase& b) {
-  Phase result{WrappingAdd(a.High, b.High), a.Low + b.Low};
-  result.Normalize();
-  return result;
-}
-
-Phase Phase::Sub(const Phase& a, const Phase& b) {
-  return Phase{WrappingSub(a.High, b.High), a.Low - b.Low};
 }
 
 Phase Phase::DivBy(const Phase& a, double x) {

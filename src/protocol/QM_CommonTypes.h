@@ -99,14 +99,25 @@ struct Phase {
     // normalised several times per channel and report.
     const bool negative = static_cast<double>(High) + Low < 0;
     if (negative ? Low < 0 && Low > -1.0 : Low > 0 && Low < 1.0) return true;
-    return NormalizeWhole();
+    // By value, so that the phase can stay in registers on the common path.
+    bool moved = false;
+    *this = WithWholeMoved(*this, moved);
+    return moved;
   }
   // Reads "[-]digits[.|,digits]"; Low takes the sign of the text. Returns the
   // number of fraction digits, or -1 (phase unchanged) for any other text.
   int FromText(std::string_view text);
 
-  static Phase Add(const Phase& a, const Phase& b);
-  static Phase Sub(const Phase& a, const Phase& b);
+  static Phase Add(const Phase& a, const Phase& b) {
+    Phase sum{static_cast<int64_t>(static_cast<uint64_t>(a.High) + static_cast<uint64_t>(b.High)),
+              a.Low + b.Low};
+    sum.Normalize();
+    return sum;
+  }
+  static Phase Sub(const Phase& a, const Phase& b) {
+    return Phase{static_cast<int64_t>(static_cast<uint64_t>(a.High) - static_cast<uint64_t>(b.High)),
+                 a.Low - b.Low};
+  }
   static Phase DivBy(const Phase& a, double x);
   static Phase MulBy(const Phase& a, double x);
   // High right-aligned in 25 - decimals characters, then the fraction; at
@@ -118,8 +129,9 @@ struct Phase {
   bool operator==(const Phase&) const = default;
 
  private:
-  // Normalize for a Low that is not yet a fraction of the total's sign.
-  bool NormalizeWhole();
+  // Normalize for a Low that is not yet a fraction of the total's sign:
+  // the normalised phase, or `p` itself with `moved` false.
+  static Phase WithWholeMoved(Phase p, bool& moved);
 };
 
 // "[-]whole<separator>fraction" of the phase with the fraction rounded to
