@@ -106,12 +106,16 @@ bool ReadWholeFile(const fs::path& path, std::string& content, std::string& erro
 
 TExclusiveFile::~TExclusiveFile() { Close(); }
 
-TExclusiveFile::TExclusiveFile(TExclusiveFile&& other) noexcept : FFd(other.FFd) { other.FFd = -1; }
+TExclusiveFile::TExclusiveFile(TExclusiveFile&& other) noexcept
+    : FFd(other.FFd), FPosition(other.FPosition) {
+  other.FFd = -1;
+}
 
 TExclusiveFile& TExclusiveFile::operator=(TExclusiveFile&& other) noexcept {
   if (this != &other) {
     Close();
     FFd = other.FFd;
+    FPosition = other.FPosition;
     other.FFd = -1;
   }
   return *this;
@@ -134,8 +138,14 @@ bool TExclusiveFile::Open(const fs::path& path, bool truncate, std::string& erro
     close(fd);
     return false;
   }
-  if (!truncate) lseek(fd, 0, SEEK_END);
+  const off_t end = truncate ? 0 : lseek(fd, 0, SEEK_END);
+  if (end < 0) {
+    error = ErrnoText("cannot open", path);
+    close(fd);
+    return false;
+  }
   FFd = fd;
+  FPosition = end;
   return true;
 }
 
@@ -148,6 +158,7 @@ bool TExclusiveFile::CreateNew(const fs::path& path, std::string& error) {
   }
   flock(fd, LOCK_EX | LOCK_NB);  // a new file has no other writer yet
   FFd = fd;
+  FPosition = 0;
   return true;
 }
 
@@ -159,27 +170,29 @@ void TExclusiveFile::Close() {
 
 bool TExclusiveFile::Write(std::string_view data) {
   if (FFd < 0) return false;
+  // The position is kept here: pwrite spares the kernel the lock of the
+  // shared file position on every line.
   while (!data.empty()) {
-    const ssize_t n = write(FFd, data.data(), data.size());
+    const ssize_t n = pwrite(FFd, data.data(), data.size(), static_cast<off_t>(FPosition));
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return false;
     data.remove_prefix(static_cast<size_t>(n));
+    FPosition += n;
   }
   return true;
 }
 
 bool TExclusiveFile::Seek(int64_t position) {
-  return FFd >= 0 && lseek(FFd, static_cast<off_t>(position), SEEK_SET) >= 0;
+  if (FFd < 0 || position < 0) return false;
+  FPosition = position;
+  return true;
 }
 
 bool TExclusiveFile::TruncateAtPosition() {
-  const int64_t position = Position();
-  return position >= 0 && ftruncate(FFd, static_cast<off_t>(position)) == 0;
+  return FFd >= 0 && ftruncate(FFd, static_cast<off_t>(FPosition)) == 0;
 }
 
-int64_t TExclusiveFile::Position() const {
-  return FFd >= 0 ? static_cast<int64_t>(lseek(FFd, 0, SEEK_CUR)) : -1;
-}
+int64_t TExclusiveFile::Position() const { return FFd >= 0 ? FPosition : -1; }
 
 
 bool ProbeWritableFolder(const fs::path& folder, std::string& reason) {

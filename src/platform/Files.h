@@ -60,6 +60,7 @@ class TExclusiveFile {
 
  private:
   int FFd = -1;
+  int64_t FPosition = 0;  // where the next write goes
 };
 
 }  // namespace orb
