@@ -27,7 +27,8 @@ TQM_FileDeviceItem::TQM_FileDeviceItem(int logId, const std::string& fileName, b
                                        std::shared_ptr<TEvent> receiveEvent)
     : TQM_BaseDevice(logId, DeviceTypeOfName(fileName), multiId, clock, std::move(receiveEvent)),
       FFilename(fileName),
-      FLoopForEver(loopForEver) {
+      FLoopForEver(loopForEver),
+      FStreamBuffer(std::make_unique<char[]>(kDiskRead)) {
   SetHasCommandList(true);
   SetDevicePath(fileName);
   const uint32_t serial = GFileSerialNumber.fetch_add(1) + 1;
@@ -35,6 +36,7 @@ TQM_FileDeviceItem::TQM_FileDeviceItem(int logId, const std::string& fileName, b
   LogDebugLazy(LogId(), [&] {
     return "TQM_FileDeviceItem.Create SerialNumberValue=" + IntToHex(serial, 8);
   });
+  FDataStream.rdbuf()->pubsetbuf(FStreamBuffer.get(), kDiskRead);
   FDataStream.open(fileName, std::ios::binary);
   FStreamOpen = FDataStream.is_open();
   if (!FStreamOpen) {

@@ -22,6 +22,8 @@ class TQM_FileDeviceItem final : public TQM_BaseDevice {
  public:
   // Bytes taken from the file per read call.
   static constexpr size_t kFilePiece = 10'240;
+  // Bytes read from the disk at a time.
+  static constexpr size_t kDiskRead = 65'536;
   // A text line never grows beyond this; the rest of a longer run without
   // line end comes as the next line.
   static constexpr size_t kMaxTextLine = 65'536;
@@ -78,6 +80,9 @@ class TQM_FileDeviceItem final : public TQM_BaseDevice {
 
   const std::string FFilename;
   const bool FLoopForEver;
+  // The stream's own buffer: the file is read from the disk in large
+  // blocks, whatever the size of the pieces taken from the stream.
+  std::unique_ptr<char[]> FStreamBuffer;
   std::ifstream FDataStream;
   bool FStreamOpen = false;
   std::string FRawLine;
