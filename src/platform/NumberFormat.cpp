@@ -289,8 +289,11 @@ void AppendFloatFixedWidth(std::string& out, double value, int width, int decima
   char* const end = text.data() + text.size();
   if (const char* first =
           FormatFixedBefore(end, value, std::max(decimals, 0), format.DecimalSeparator)) {
-    if (std::cmp_less(end - first, width)) out.append(static_cast<size_t>(width - (end - first)), ' ');
-    out.append(first, static_cast<size_t>(end - first));
+    // The padding goes into the buffer too, so that the column is one append.
+    char* begin = text.data() + (first - text.data());
+    while (begin > text.data() && end - begin < width) *--begin = ' ';
+    if (std::cmp_less(end - begin, width)) out.append(static_cast<size_t>(width - (end - begin)), ' ');
+    out.append(begin, static_cast<size_t>(end - begin));
     return;
   }
   const size_t start = out.size();
