@@ -196,7 +196,7 @@ void TQMSessionItem::CountOverflow(uint32_t header) {
 }
 
 void TQMSessionItem::ComputeStartTime() {
-  const std::shared_ptr<const TLogOptions> options = FServices.Options->Current();
+  const TLogOptions* options = FServices.Options->Current();
   const TDateTime now =
       options->LogTimeZoneSystem ? FServices.Clock->NowUtc() : FServices.Clock->NowLocal();
   // Whole seconds: the device counts from a second boundary.
@@ -211,7 +211,7 @@ void TQMSessionItem::ComputeStartTime() {
 
 void TQMSessionItem::CheckStartTimePlausibility() {
   FORCtimeCheckNeeded = false;
-  const std::shared_ptr<const TLogOptions> options = FServices.Options->Current();
+  const TLogOptions* options = FServices.Options->Current();
   if (FormatDateTime(options->LogTimeFormat, FORCDateTimeStart) ==
       FormatDateTime(options->LogTimeFormat, FiniDateTime)) {
     return;
@@ -406,9 +406,10 @@ void TQMSessionItem::TakeData(uint16_t header, std::string_view line,
 }
 
 void TQMSessionItem::CountThroughput() {
-  const int64_t now = FServices.Clock->MonotonicMs();
-  if (FZMStart < 0) FZMStart = now;
+  // The clock is read only where a block starts or ends.
+  if (FZMStart < 0) FZMStart = FServices.Clock->MonotonicMs();
   if (++FZMCount < kThroughputBlock) return;
+  const int64_t now = FServices.Clock->MonotonicMs();
   const int64_t elapsed = now - FZMStart;
   AddInfo(0, 0, "Zeitdauer 10000 Messungen " + DurationText(elapsed));
   FZMCount = 0;
