@@ -60,8 +60,7 @@ void TAllanPersistEntry::AddValue(double Data) {
   }
 }
 
-void TAllanPersistEntry::AddLog10(double value) {
-  if (value >= FMinValue && value <= FMaxValue) return;  // false while they are NaN
+void TAllanPersistEntry::WidenLog10(double value) {
   const double data = std::log10(value);
   if (std::isnan(FMin)) {
     FMinValue = value;

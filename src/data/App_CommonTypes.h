@@ -59,13 +59,18 @@ class TAllanPersistEntry {
   // AddValue(log10(value)). The logarithm is taken only for a value outside
   // the values that gave the bounds: log10 is monotonic, and an Allan store
   // adds one value per channel and tau at every report.
-  void AddLog10(double value);
+  void AddLog10(double value) {
+    if (value >= FMinValue && value <= FMaxValue) return;  // false while they are NaN
+    WidenLog10(value);
+  }
   double Max() const { return FMax; }
   double Min() const { return FMin; }
   int Tau() const { return FTau; }
   bool HasValue() const;
 
  private:
+  void WidenLog10(double value);
+
   double FMax;
   double FMin;
   // The values whose logarithms are FMin and FMax (bounds only widen).

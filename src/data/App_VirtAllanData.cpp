@@ -243,23 +243,25 @@ void TVirtAllanData::CalcADEVMinMax(int v, bool debug) {
   for (const size_t j : FNewTaus) UpdateMinMax(v, static_cast<int>(j), debug);
 }
 
-void TVirtAllanData::UpdateMinMax(int v, int j, bool debug) {
+inline void TVirtAllanData::UpdateMinMax(int v, int j, bool debug) {
   const size_t at = Index(v, j);
   const double a = FAdev[at];
   if (a == 0) return;  // no estimate at this tau in this channel yet
-  const auto logBound = [&](const char* name, double value) {
-    LogDebug(FLogId, FDbgTag + ".CalcADEVMinMax " + name + "[" + std::to_string(v) + "," +
-                         std::to_string(j) + "]=" + FloatToText(value));
-  };
   if (std::isnan(FADEVMin[at]) || FADEVMin[at] > a) {
     FADEVMin[at] = a;
-    if (debug) logBound("FADEVMin", a);
+    if (debug) LogBound("FADEVMin", v, j, a);
   }
   if (std::isnan(FADEVMax[at]) || !(FADEVMax[at] >= a)) {
     FADEVMax[at] = a;
-    if (debug) logBound("FADEVMax", a);
+    if (debug) LogBound("FADEVMax", v, j, a);
   }
   FPersistLists[static_cast<size_t>(v)][static_cast<size_t>(j)].AddLog10(a);
+}
+
+// Out of the way of the band update, which runs for every new estimate.
+void TVirtAllanData::LogBound(const char* name, int v, int j, double value) const {
+  LogDebug(FLogId, FDbgTag + ".CalcADEVMinMax " + name + "[" + std::to_string(v) + "," +
+                       std::to_string(j) + "]=" + FloatToText(value));
 }
 
 double TVirtAllanData::GetAdev(int v, int t) const {

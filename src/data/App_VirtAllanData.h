@@ -75,6 +75,7 @@ class TVirtAllanData {
   void CalcADEVMinMax(int v, bool debug);
   // Folds the current ADEV of (v, j) into its minimum, maximum and band.
   void UpdateMinMax(int v, int j, bool debug);
+  void LogBound(const char* name, int v, int j, double value) const;
   void LogScale(const char* operation, int v, const TAllanMinMax& result) const;
 
   TAllanMode FMode;
