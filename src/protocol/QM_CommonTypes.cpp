@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <array>
 #include <bit>
-#include <cstring>
 #include <cmath>
+#include <cstring>
 #include <utility>
 
 #include "protocol/ByteOrder.h"
@@ -141,9 +141,13 @@ uint64_t LoadEight(const char* p) {
   return word;
 }
 
-bool AllDigits(uint64_t word) {
-  return (word & kEightBytes('\xF0')) == kEightBytes('0') &&
-         ((word + kEightBytes('\x06')) & kEightBytes('\xF0')) == kEightBytes('0');
+// How many of the eight characters, from the lowest byte on, are digits
+// before the first other character. Carries of the addition run only from
+// a non-digit into later bytes, so they never hide the first one.
+int LeadingDigits(uint64_t word) {
+  const uint64_t other = ((word & kEightBytes('\xF0')) ^ kEightBytes('0')) |
+                         (((word + kEightBytes('\x06')) & kEightBytes('\xF0')) ^ kEightBytes('0'));
+  return other == 0 ? 8 : std::countr_zero(other) / 8;
 }
 
 // The value of eight decimal digits, the first in the lowest byte.
@@ -154,15 +158,37 @@ uint32_t EightDigitsValue(uint64_t word) {
   return static_cast<uint32_t>((word * 10000 + (word >> 32)) & 0xFFFFFFFFu);
 }
 
-// Reads at most `limit` digits from p on; false when more follow.
-bool ReadDigits(const char*& p, const char* end, int limit, uint64_t& value, int& count) {
-  // Eight at a time: fields are long and full of digits.
-  while (end - p >= 8 && count + 8 <= limit) {
-    const uint64_t word = LoadEight(p);
-    if (!AllDigits(word)) break;
-    value = value * 100'000'000 + EightDigitsValue(word);
-    p += 8;
-    count += 8;
+// The value of the first `digits` (1..8) characters of `word`, all digits.
+uint32_t LeadingDigitsValue(uint64_t word, int digits) {
+  if (digits == 8) return EightDigitsValue(word);
+  // Moved to the top, with zeros in front.
+  const int shift = 8 * (8 - digits);
+  return EightDigitsValue((word << shift) | (kEightBytes('0') >> (8 * digits)));
+}
+
+constexpr std::array<uint64_t, 9> kTenTo = {1,       10,        100,        1'000,      10'000,
+                                            100'000, 1'000'000, 10'000'000, 100'000'000};
+
+// Reads the run of digits from p on into `value`; false when the run has
+// more than `limit` digits. Texts of eight characters or more (from `begin`)
+// are read a word at a time; the last word of such a text is the one that
+// ends at `end`.
+bool ReadDigits(const char*& p, const char* begin, const char* end, int limit, uint64_t& value,
+                int& count) {
+  if (end - begin >= 8) {
+    while (p != end) {
+      const int available = static_cast<int>(std::min<ptrdiff_t>(end - p, 8));
+      const uint64_t word =
+          available == 8 ? LoadEight(p) : LoadEight(end - 8) >> (8 * (8 - available));
+      const int digits = LeadingDigits(word);  // the zero bytes above a short word stop it
+      if (count + digits > limit) return false;
+      if (digits > 0)
+        value = value * kTenTo[static_cast<size_t>(digits)] + LeadingDigitsValue(word, digits);
+      p += digits;
+      count += digits;
+      if (digits < 8) break;
+    }
+    return true;
   }
   while (p != end && *p >= '0' && *p <= '9') {
     if (count == limit) return false;
@@ -178,25 +204,34 @@ bool ReadDigits(const char*& p, const char* end, int limit, uint64_t& value, int
 bool ReadPlainPhase(std::string_view text, int64_t& high, double& low, int& decimals) {
   const char* p = text.data();
   const char* const end = p + text.size();
-  while (end - p >= 8 && LoadEight(p) == kEightBytes(' ')) p += 8;
+  while (end - p >= 8) {
+    const uint64_t blanks = LoadEight(p) ^ kEightBytes(' ');
+    if (blanks != 0) {
+      p += std::countr_zero(blanks) / 8;
+      break;
+    }
+    p += 8;
+  }
   while (p != end && (*p == ' ' || *p == '\t')) ++p;
   const bool negative = p != end && *p == '-';
   if (negative) ++p;
   uint64_t whole = 0;
   int wholeDigits = 0;
-  if (!ReadDigits(p, end, 18, whole, wholeDigits)) return false;
+  if (!ReadDigits(p, text.data(), end, 18, whole, wholeDigits)) return false;
   if (wholeDigits == 0 || p == end || (*p != '.' && *p != ',')) return false;
   ++p;
   uint64_t digits = 0;
   int fractionDigits = 0;
-  if (!ReadDigits(p, end, static_cast<int>(kPowersOfTen.size()) - 1, digits, fractionDigits) ||
+  if (!ReadDigits(p, text.data(), end, static_cast<int>(kPowersOfTen.size()) - 1, digits,
+                  fractionDigits) ||
       p != end) {
     return false;
   }
   high = negative ? -static_cast<int64_t>(whole) : static_cast<int64_t>(whole);
   // Both below 2^53, so exact: their quotient is the correctly rounded
   // fraction, as the parser would read it.
-  const double fraction = static_cast<double>(digits) / kPowersOfTen[static_cast<size_t>(fractionDigits)];
+  const double fraction =
+      static_cast<double>(digits) / kPowersOfTen[static_cast<size_t>(fractionDigits)];
   low = negative ? -fraction : fraction;
   decimals = fractionDigits;
   return true;

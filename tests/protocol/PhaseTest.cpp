@@ -85,6 +85,10 @@ TEST(Phase, FromText) {
       {"0.123456789012345", 15, {0, 0.123456789012345}},
       {"0.1234567890123456", 16, {0, 0.1234567890123456}},
       {"12.5 ", -1, {99, 9}},     {"-.5", -1, {99, 9}},
+      // A counter's 26-character field, and a stray character in the last
+      // eight, which the quick reading takes as one word.
+      {"      1234567.890123456789", 12, {1234567, 0.890123456789}},
+      {"   1234.56789x1", -1, {99, 9}},
   };
   for (const Case& c : cases) {
     Phase p{99, 9};
