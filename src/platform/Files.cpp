@@ -194,7 +194,6 @@ bool TExclusiveFile::TruncateAtPosition() {
 
 int64_t TExclusiveFile::Position() const { return FFd >= 0 ? FPosition : -1; }
 
-
 bool ProbeWritableFolder(const fs::path& folder, std::string& reason) {
   std::string name = (folder / ".orb-probe-XXXXXX").string();
   const int fd = mkstemp(name.data());

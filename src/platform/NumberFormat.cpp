@@ -181,7 +181,8 @@ constexpr char kDigitPairs[] =
 
 // Writes the 8 digits of `value` < 10^8, leading zeros included, so that
 // they end just before `end`. The four pairs do not wait for each other.
-void WriteEightDigitsBefore(char* end, uint32_t value) {
+// Inline in every digit writer: a call costs as much as the work.
+[[gnu::always_inline]] inline void WriteEightDigitsBefore(char* end, uint32_t value) {
   const uint32_t high = value / 10000;
   const uint32_t low = value % 10000;
   std::memcpy(end - 8, kDigitPairs + 2 * (high / 100), 2);
@@ -216,6 +217,33 @@ char* WriteDigitsBefore(char* end, uint64_t value, int minDigits) {
   return first;
 }
 
+namespace {
+
+// `value` / 10^decimals with `decimals` (1..19) digits after the separator,
+// ending just before `end`: the fraction is written first, so the separator
+// needs no shift of the whole part.
+char* WriteFixedDigitsBefore(char* end, uint64_t value, int decimals, char separator) {
+  char* first = end;
+  for (; decimals >= 8; decimals -= 8) {
+    WriteEightDigitsBefore(first, static_cast<uint32_t>(value % 100'000'000));
+    first -= 8;
+    value /= 100'000'000;
+  }
+  for (; decimals >= 2; decimals -= 2) {
+    first -= 2;
+    std::memcpy(first, kDigitPairs + 2 * (value % 100), 2);
+    value /= 100;
+  }
+  if (decimals == 1) {
+    *--first = static_cast<char>('0' + value % 10);
+    value /= 10;
+  }
+  *--first = separator;
+  return WriteDigitsBefore(first, value, 1);
+}
+
+}  // namespace
+
 // The exact product with 10^decimals, rounded half to even as printf and fmt
 // round it. fmt needs its slow exact algorithm whenever the digits asked for
 // go beyond the 17 a double holds (a frequency with 11 decimals), which made
@@ -247,18 +275,20 @@ char* FormatFixedBefore(char* end, double value, int decimals, char separator) {
   char* first = nullptr;
   if (static_cast<uint64_t>(scaled >> 64) == 0) {
     // The usual case, without the slow 128-bit division.
-    first = WriteDigitsBefore(end, static_cast<uint64_t>(scaled), decimals + 1);
+    const auto small = static_cast<uint64_t>(scaled);
+    first = decimals > 0 ? WriteFixedDigitsBefore(end, small, decimals, separator)
+                         : WriteDigitsBefore(end, small, 1);
   } else {
     const auto high = static_cast<uint64_t>(scaled / kTenPow19);
     const auto low = static_cast<uint64_t>(scaled % kTenPow19);
     first = WriteDigitsBefore(WriteDigitsBefore(end, low, 19), high, 1);
-  }
-  if (decimals > 0) {
-    // Moves the whole part one to the left for the separator.
-    char* const point = end - decimals;
-    std::memmove(first - 1, first, static_cast<size_t>(point - first));
-    --first;
-    point[-1] = separator;
+    if (decimals > 0) {
+      // Moves the whole part one to the left for the separator.
+      char* const point = end - decimals;
+      std::memmove(first - 1, first, static_cast<size_t>(point - first));
+      --first;
+      point[-1] = separator;
+    }
   }
   if (std::signbit(value)) *--first = '-';
   return first;
@@ -292,7 +322,8 @@ void AppendFloatFixedWidth(std::string& out, double value, int width, int decima
     // The padding goes into the buffer too, so that the column is one append.
     char* begin = text.data() + (first - text.data());
     while (begin > text.data() && end - begin < width) *--begin = ' ';
-    if (std::cmp_less(end - begin, width)) out.append(static_cast<size_t>(width - (end - begin)), ' ');
+    if (std::cmp_less(end - begin, width))
+      out.append(static_cast<size_t>(width - (end - begin)), ' ');
     out.append(begin, static_cast<size_t>(end - begin));
     return;
   }
