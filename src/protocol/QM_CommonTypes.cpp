@@ -173,8 +173,9 @@ constexpr std::array<uint64_t, 9> kTenTo = {1,       10,        100,        1'00
 // more than `limit` digits. Texts of eight characters or more (from `begin`)
 // are read a word at a time; the last word of such a text is the one that
 // ends at `end`.
-bool ReadDigits(const char*& p, const char* begin, const char* end, int limit, uint64_t& value,
-                int& count) {
+// Inline, so that the position and the value stay in registers.
+[[gnu::always_inline]] inline bool ReadDigits(const char*& p, const char* begin, const char* end,
+                                              int limit, uint64_t& value, int& count) {
   if (end - begin >= 8) {
     while (p != end) {
       const int available = static_cast<int>(std::min<ptrdiff_t>(end - p, 8));

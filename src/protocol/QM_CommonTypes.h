@@ -115,8 +115,9 @@ struct Phase {
     return sum;
   }
   static Phase Sub(const Phase& a, const Phase& b) {
-    return Phase{static_cast<int64_t>(static_cast<uint64_t>(a.High) - static_cast<uint64_t>(b.High)),
-                 a.Low - b.Low};
+    return Phase{
+        static_cast<int64_t>(static_cast<uint64_t>(a.High) - static_cast<uint64_t>(b.High)),
+        a.Low - b.Low};
   }
   static Phase DivBy(const Phase& a, double x);
   static Phase MulBy(const Phase& a, double x);
