@@ -653,9 +653,11 @@ bool TORB_MultiSampler::GenerateLogStrings(TDefinition& definition) {
     }
     Log(" reset time stamp counts");
   }
+  // One reading of the clock serves the new-day check and the time column.
+  const TDateTime pcNow = Now();
   if (definition.File.IsOpen()) {
     // A new day or a full file starts the next file.
-    const TDateTime now = FileTime(definition);
+    const TDateTime now = FileTime(definition, pcNow);
     if (DayOf(now) != DayOf(definition.FileDate)) {
       Restart(definition, "New Day");
     } else if (logDef.FileSize() > 0 && definition.FileBytes >= logDef.FileSize()) {
@@ -664,7 +666,7 @@ bool TORB_MultiSampler::GenerateLogStrings(TDefinition& definition) {
   }
   if (!definition.File.IsOpen() && !OpenFile(definition)) return false;
   GetSampleData(definition);
-  WriteLine(definition, definition.Line);
+  WriteLine(definition, definition.Line, pcNow);
   return true;
 }
 
@@ -911,7 +913,7 @@ TDateTime TORB_MultiSampler::Now() const {
   return FOptions.Current()->LogTimeZoneSystem ? FClock.NowUtc() : FClock.NowLocal();
 }
 
-TDateTime TORB_MultiSampler::FileTime(const TDefinition& definition) const {
+TDateTime TORB_MultiSampler::FileTime(const TDefinition& definition, TDateTime pcNow) const {
   // With the device time in the time column, its date also names the files
   // and starts the next day's file.
   if (FOptions.Current()->LogTimeSourceORC) {
@@ -923,7 +925,7 @@ TDateTime TORB_MultiSampler::FileTime(const TDefinition& definition) const {
                                  : TDateTime{std::numeric_limits<double>::quiet_NaN()};
     if (!std::isnan(device.Days)) return device;
   }
-  return Now();
+  return pcNow;
 }
 
 std::vector<TLogFileSource> TORB_MultiSampler::FileSources(const TDefinition& definition) const {
@@ -939,7 +941,7 @@ std::vector<TLogFileSource> TORB_MultiSampler::FileSources(const TDefinition& de
 
 bool TORB_MultiSampler::OpenFile(TDefinition& definition) {
   const TLogDefinition& logDef = *definition.LogDef;
-  const TDateTime now = FileTime(definition);
+  const TDateTime now = FileTime(definition, Now());
   std::string error;
   // The numbers of a day count on from the last file of this definition.
   if (DayOf(now) != DayOf(definition.FileDate)) definition.FileNumber = 1;
@@ -1007,12 +1009,13 @@ void TORB_MultiSampler::Restart(TDefinition& definition, const std::string& text
   definition.HeaderNeeded = definition.LogDef->AddHeader();
 }
 
-void TORB_MultiSampler::AppendTimeColumn(std::string& out, const TDefinition& definition) const {
+void TORB_MultiSampler::AppendTimeColumn(std::string& out, const TDefinition& definition,
+                                         TDateTime pcNow) const {
   const auto options = FOptions.Current();
   if (options->LogTimeSourceORC && !definition.TimeString.empty()) {
     out += definition.TimeString;
   } else {
-    AppendDateTimeFormatted(out, options->LogTimeFormat, Now());
+    AppendDateTimeFormatted(out, options->LogTimeFormat, pcNow);
   }
 }
 
@@ -1020,7 +1023,8 @@ void TORB_MultiSampler::WriteText(TDefinition& definition, const std::string& te
   if (definition.File.Write(text)) definition.FileBytes += static_cast<int64_t>(text.size());
 }
 
-void TORB_MultiSampler::WriteLine(TDefinition& definition, const std::string& line) {
+void TORB_MultiSampler::WriteLine(TDefinition& definition, const std::string& line,
+                                  TDateTime pcNow) {
   const char separator = LineSeparator(line);
   if (separator != 0 && separator != definition.DecimalSeparator) {
     // The line goes into the next file, which starts with it.
@@ -1029,7 +1033,7 @@ void TORB_MultiSampler::WriteLine(TDefinition& definition, const std::string& li
     definition.DecimalSeparator = separator;
   }
   definition.Out.clear();
-  AppendTimeColumn(definition.Out, definition);
+  AppendTimeColumn(definition.Out, definition, pcNow);
   definition.Out += line;
   definition.Out += "\r\n";
   WriteText(definition, definition.Out);
@@ -1038,7 +1042,7 @@ void TORB_MultiSampler::WriteLine(TDefinition& definition, const std::string& li
 void TORB_MultiSampler::WriteComment(TDefinition& definition, const std::string& text) {
   if (!definition.File.IsOpen()) return;
   definition.Out.clear();
-  AppendTimeColumn(definition.Out, definition);
+  AppendTimeColumn(definition.Out, definition, Now());
   definition.Out += "# # " + text + " #\r\n";
   WriteText(definition, definition.Out);
 }

@@ -116,14 +116,15 @@ class TORB_MultiSampler final : public IDataSampler {
   void CloseFile(TDefinition& definition, const std::string& reason, bool asError);
   void Restart(TDefinition& definition, const std::string& text);
   void WriteHeader(TDefinition& definition);
-  void WriteLine(TDefinition& definition, const std::string& line);
+  // `pcNow`: Now() as read once for the line.
+  void WriteLine(TDefinition& definition, const std::string& line, TDateTime pcNow);
   void WriteComment(TDefinition& definition, const std::string& text);
-  void AppendTimeColumn(std::string& out, const TDefinition& definition) const;
+  void AppendTimeColumn(std::string& out, const TDefinition& definition, TDateTime pcNow) const;
   void WriteText(TDefinition& definition, const std::string& text);
   TDateTime Now() const;  // the computer's clock in the log time zone
   // The time whose date names a definition's files: the main source's
-  // device time when that is the log time, else Now().
-  TDateTime FileTime(const TDefinition& definition) const;
+  // device time when that is the log time, else `pcNow`.
+  TDateTime FileTime(const TDefinition& definition, TDateTime pcNow) const;
   std::vector<TLogFileSource> FileSources(const TDefinition& definition) const;
   std::string SessionText(int sIndex, int what, std::string_view text) const;
   bool HasSource(const TDefinition& definition, int sIndex, bool sCopy) const;
